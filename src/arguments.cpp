@@ -1,0 +1,85 @@
+#include "arguments.hpp"
+
+#include "errors.hpp"
+
+namespace turnwheel {
+
+bool bind_arguments(const char* full_name, const char* const* names, std::size_t count, PyObject* const* args,
+                    Py_ssize_t nargsf, PyObject* kwnames, PyObject** bound) {
+    const auto positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+    if (positional > count) {
+        errors::too_many_positional(full_name, count, positional);
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) bound[i] = i < positional ? args[i] : nullptr;
+
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+        std::size_t i = 0;
+        while (i < count && PyUnicode_CompareWithASCIIString(keyword, names[i]) != 0) ++i;
+        if (i == count) {
+            errors::unexpected_keyword(full_name, keyword);
+            return false;
+        }
+        if (bound[i] != nullptr) {
+            errors::multiple_values(full_name, names[i]);
+            return false;
+        }
+        bound[i] = args[positional + static_cast<std::size_t>(k)];
+    }
+
+    const char* missing[8];
+    std::size_t missing_count = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (bound[i] == nullptr && missing_count < std::size(missing)) missing[missing_count++] = names[i];
+    if (missing_count > 0) {
+        errors::missing_arguments(full_name, missing, missing_count);
+        return false;
+    }
+    return true;
+}
+
+bool bind_no_arguments(const char* full_name, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t positional = args == nullptr ? 0 : PyTuple_GET_SIZE(args);
+    if (positional > 0) {
+        errors::too_many_positional(full_name, 0, static_cast<std::size_t>(positional));
+        return false;
+    }
+    Py_ssize_t at = 0;
+    PyObject *keyword, *value;
+    if (kwargs != nullptr && PyDict_Next(kwargs, &at, &keyword, &value)) {
+        errors::unexpected_keyword(full_name, keyword);
+        return false;
+    }
+    return true;
+}
+
+bool U64::convert(PyObject* object, std::uint64_t& out) {
+    unsigned long long value;
+    if (PyLong_Check(object)) {
+        value = PyLong_AsUnsignedLongLong(object);
+    } else {
+        PyObject* index = PyNumber_Index(object);
+        if (index == nullptr) return false;
+        value = PyLong_AsUnsignedLongLong(index);
+        Py_DECREF(index);
+    }
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+bool Utf8::convert(PyObject* object, std::string_view& out) {
+    if (!PyUnicode_Check(object)) {
+        errors::cannot_cast(object, "str");
+        return false;
+    }
+    Py_ssize_t size;
+    const char* bytes = PyUnicode_AsUTF8AndSize(object, &size);
+    if (bytes == nullptr) return false;
+    out = std::string_view(bytes, static_cast<std::size_t>(size));
+    return true;
+}
+
+}  // namespace turnwheel

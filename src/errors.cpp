@@ -1,0 +1,142 @@
+#include "errors.hpp"
+
+#include <string>
+
+namespace turnwheel::errors {
+namespace {
+
+// The pending exception, normalised, as one owned reference (or null).
+PyObject* take_pending() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return nullptr;
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
+// Raises `exception`, consuming the reference.
+void raise(PyObject* exception) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exception);
+#else
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+    Py_INCREF(type);
+    PyErr_Restore(type, exception, PyException_GetTraceback(exception));
+#endif
+}
+
+constexpr const char kPanicDoc[] =
+    "Raised when the native code of the turnwheel extension fails.\n\n"
+    "Like SystemExit, this exception derives from BaseException, so that it will "
+    "typically propagate all the way through the stack and end the interpreter.";
+
+// Created on first use and kept for the life of the process.
+PyObject* panic_exception() {
+    static PyObject* type = nullptr;
+    if (type == nullptr)
+        type = PyErr_NewExceptionWithDoc("turnwheel_native.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    return type;
+}
+
+void panic(const char* message) {
+    if (PyObject* type = panic_exception()) PyErr_SetString(type, message);
+}
+
+// The __qualname__ of an object's type, as an owned str.
+PyObject* type_qualname(PyObject* object) {
+    PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__");
+    if (name == nullptr || !PyUnicode_Check(name)) {
+        PyErr_Clear();
+        Py_XDECREF(name);
+        name = PyUnicode_FromString(Py_TYPE(object)->tp_name);
+    }
+    return name;
+}
+
+}  // namespace
+
+void too_many_positional(const char* full_name, std::size_t parameters, std::size_t given) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given", full_name, parameters, given,
+                 given == 1 ? "was" : "were");
+}
+
+void unexpected_keyword(const char* full_name, PyObject* keyword) {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", full_name, keyword);
+}
+
+void multiple_values(const char* full_name, const char* parameter) {
+    PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", full_name, parameter);
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+void missing_arguments(const char* full_name, const char* const* names, std::size_t count) {
+    std::string list;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) list += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
+        list += '\'';
+        list += names[i];
+        list += '\'';
+    }
+    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", full_name, count,
+                 count == 1 ? "argument" : "arguments", list.c_str());
+}
+
+void cannot_cast(PyObject* object, const char* target) {
+    PyObject* name = type_qualname(object);
+    if (name == nullptr) return;
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be cast as '%s'", name, target);
+    Py_DECREF(name);
+}
+
+void prefix_argument(const char* parameter) {
+    ensure_set();
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject* cause = take_pending();
+    if (Py_TYPE(cause) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        raise(cause);  // a subclass of TypeError passes unchanged
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "argument '%s': %S", parameter, cause);
+    PyObject* wrapped = take_pending();
+    if (wrapped == nullptr) {  // str() of the cause failed; that error stands
+        Py_DECREF(cause);
+        return;
+    }
+    PyException_SetCause(wrapped, cause);
+    raise(wrapped);
+}
+
+void already_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already borrowed"); }
+
+void already_mutably_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed"); }
+
+void sub_interpreters_unsupported() {
+    PyErr_SetString(PyExc_ImportError,
+                    "turnwheel does not support sub-interpreters: it can only be imported once per process, "
+                    "by the interpreter that imported it first");
+}
+
+void ensure_set() {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+}
+
+void api_call_failed() {
+    ensure_set();
+    PyErr_Print();
+    panic("Python API call failed");
+}
+
+void index_out_of_bounds(const IndexOutOfBounds& fault) {
+    const std::string message = "index out of bounds: the len is " + std::to_string(fault.length) +
+                                " but the index is " + std::to_string(fault.index);
+    panic(message.c_str());
+}
+
+}  // namespace turnwheel::errors

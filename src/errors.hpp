@@ -1,0 +1,40 @@
+// Every exception the module raises is built here, so that each message text
+// lives in one place.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <string_view>
+
+#include "text.hpp"
+
+namespace turnwheel::errors {
+
+// Argument matching.
+void too_many_positional(const char* full_name, std::size_t parameters, std::size_t given);
+void unexpected_keyword(const char* full_name, PyObject* keyword);
+void multiple_values(const char* full_name, const char* parameter);
+void missing_arguments(const char* full_name, const char* const* names, std::size_t count);
+
+// "'int' object cannot be cast as 'str'".
+void cannot_cast(PyObject* object, const char* target);
+
+// Replaces a pending TypeError by "argument '<parameter>': <message>" caused
+// by it; any other pending exception is left as it is.
+void prefix_argument(const char* parameter);
+
+void already_borrowed();
+void already_mutably_borrowed();
+void sub_interpreters_unsupported();
+
+// An interpreter call failed: makes sure an exception is set.
+void ensure_set();
+
+// The interpreter could not build a result: prints its error, then panics.
+void api_call_failed();
+
+// Internal faults of a cube operation, raised as PanicException.
+void index_out_of_bounds(const IndexOutOfBounds& fault);
+
+}  // namespace turnwheel::errors

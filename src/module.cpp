@@ -1,0 +1,55 @@
+// The module turnwheel: built once, in the interpreter that imports it first,
+// and handed out again on every later import.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "cube2x2/members.hpp"
+#include "cube3x3/members.hpp"
+#include "errors.hpp"
+#include "registration.hpp"
+
+namespace turnwheel {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "turnwheel", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+std::atomic<std::int64_t> owner_interpreter{-1};
+PyObject* module_cache = nullptr;
+
+PyObject* build_module() {
+    PyObject* module = PyModule_Create2(&module_definition, PYTHON_API_VERSION);
+    if (module == nullptr) return nullptr;
+    if (!add_class<Cube2x2Traits>(module) || !add_class<Cube3x3Traits>(module)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+PyObject* initialise() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1) {
+        errors::ensure_set();
+        return nullptr;
+    }
+    std::int64_t expected = -1;
+    if (!owner_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
+        errors::sub_interpreters_unsupported();
+        return nullptr;
+    }
+    if (module_cache == nullptr) {
+        module_cache = build_module();
+        if (module_cache == nullptr) return nullptr;
+    }
+    Py_INCREF(module_cache);
+    return module_cache;
+}
+
+}  // namespace
+}  // namespace turnwheel
+
+PyMODINIT_FUNC PyInit_turnwheel() { return turnwheel::initialise(); }
