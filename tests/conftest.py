@@ -1,0 +1,26 @@
+import sys
+from pathlib import Path
+
+from hypothesis import settings, strategies as st
+
+sys.path.insert(0, str(Path(__file__).parent))
+
+settings.register_profile("default", max_examples=200, deadline=None)
+settings.load_profile("default")
+
+FACES = "UDRLFB"
+QUARTER_TURNS = [f + s for f in FACES for s in ("", "'")]
+FACE_TOKENS = [f + s for f in FACES for s in ("", "'", "2")]
+
+# The method that makes each quarter turn, by token.
+METHOD = {f + s: f"do_{f.lower()}{'_prime' if s else ''}_move" for f in FACES for s in ("", "'")}
+
+move_lists = st.lists(st.sampled_from(FACE_TOKENS), max_size=40)
+
+
+def apply_methods(cube, moves):
+    """Applies tokens as single quarter-turn method calls."""
+    for move in moves:
+        name = METHOD[move[0] + ("'" if move.endswith("'") else "")]
+        for _ in range(2 if move.endswith("2") else 1):
+            getattr(cube, name)()
