@@ -1,0 +1,44 @@
+"""Builds and runs the checks of the pure C++ core (tests/core)."""
+
+import os
+import shutil
+import struct
+import subprocess
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+SOURCE = ROOT / "tests" / "core" / "check_core.cpp"
+FLAGS = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Wpedantic", "-Werror", f"-I{ROOT / 'src'}"]
+
+
+def compiler():
+    found = os.environ.get("CXX") or shutil.which("g++") or shutil.which("c++")
+    if not found or not (ROOT / "src").is_dir():
+        pytest.skip("needs a C++ compiler and the source tree")
+    return found
+
+
+def build_and_run(tmp_path, extra):
+    binary = tmp_path / "check_core"
+    subprocess.run([compiler(), *FLAGS, *extra, str(SOURCE), "-o", str(binary)], check=True, timeout=300)
+    result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert ", 0 failed" in result.stdout
+    return result.stdout
+
+
+def test_core_checks_native(tmp_path):
+    bits = 8 * struct.calcsize("P")
+    assert f"({bits}-bit words)" in build_and_run(tmp_path, [])
+
+
+def test_core_checks_32_bit(tmp_path):
+    probe = subprocess.run([compiler(), "-m32", "-x", "c++", "-std=c++20", "-", "-o", str(tmp_path / "probe")],
+                           input="#include <cstdint>\nint main() {}\n", capture_output=True, text=True)
+    if probe.returncode != 0:
+        if os.environ.get("TURNWHEEL_REQUIRE_32BIT"):
+            pytest.fail("no 32-bit C++ toolchain: " + probe.stderr[-500:])
+        pytest.skip("no 32-bit C++ toolchain (Debian: g++-multilib)")
+    assert "(32-bit words)" in build_and_run(tmp_path, ["-m32"])

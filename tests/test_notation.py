@@ -1,0 +1,134 @@
+"""Move strings: separators, tokens, skipping and order."""
+
+import pytest
+from hypothesis import given, strategies as st
+
+from conftest import FACE_TOKENS, apply_methods, move_lists
+from turnwheel import Cube2x2, Cube3x3
+
+CUBES = [Cube3x3, Cube2x2]
+
+# Every character with the Unicode White_Space property.
+SEPARATORS = [chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
+                               0x2028, 0x2029, 0x202F, 0x205F, 0x3000]]
+# Characters that look like white space, or that str.split() splits on, but
+# do not have the property.
+NOT_SEPARATORS = ["\x1c", "\x1d", "\x1e", "\x1f", "\u200b", "\u180e", "\u2060", "\ufeff", "\x00", "_", ","]
+
+
+def state(cube):
+    return (cube.corners, str(cube)) if isinstance(cube, Cube3x3) else (cube.state, str(cube))
+
+
+def after(cls, moves):
+    cube = cls()
+    cube.do_moves(moves)
+    return state(cube)
+
+
+def by_methods(cls, moves):
+    cube = cls()
+    apply_methods(cube, moves)
+    return state(cube)
+
+
+def test_separator_list_matches_python():
+    # Independent check of the list above against the interpreter's tables.
+    import unicodedata
+
+    assert len(SEPARATORS) == 25
+    for c in SEPARATORS:
+        assert c.isspace() or unicodedata.category(c) == "Cc"
+
+
+@pytest.mark.parametrize("cls", CUBES)
+class TestSeparators:
+    def test_empty_and_blank_strings_change_nothing(self, cls):
+        for moves in ["", " \t\n", "".join(SEPARATORS) * 3]:
+            cube = cls()
+            assert cube.do_moves(moves) is None
+            assert state(cube) == state(cls())
+
+    @pytest.mark.parametrize("separator", SEPARATORS, ids=lambda c: f"U+{ord(c):04X}")
+    def test_each_separator_splits(self, cls, separator):
+        assert after(cls, f"U{separator}U") == after(cls, "U2")
+        assert after(cls, f"{separator}R{separator * 3}U{separator}") == by_methods(cls, ["R", "U"])
+
+    @pytest.mark.parametrize("other", NOT_SEPARATORS, ids=lambda c: f"U+{ord(c):04X}")
+    def test_other_characters_do_not_split(self, cls, other):
+        # "U?U" is one unknown token, skipped whole.
+        assert after(cls, f"U{other}U") == state(cls())
+        assert after(cls, f"R U{other}U F") == by_methods(cls, ["R", "F"])
+
+    def test_runs_and_ends(self, cls):
+        for moves in [" U ", "U\n", "\tU", "\r\nU\r\n"]:
+            assert after(cls, moves) == after(cls, "U")
+        for moves in ["U  U", "U\tU", "U\r\nU", "U\u00a0U", "U\u3000U", "U \u2028\u3000 U"]:
+            assert after(cls, moves) == after(cls, "U2")
+
+
+@pytest.mark.parametrize("cls", CUBES)
+class TestTokens:
+    @pytest.mark.parametrize("face", "UDRLFB")
+    def test_suffixes(self, cls, face):
+        assert after(cls, face) == by_methods(cls, [face])
+        assert after(cls, face + "'") == after(cls, face + "!") == by_methods(cls, [face + "'"])
+        assert after(cls, face + "2") == after(cls, f"{face} {face}") == by_methods(cls, [face, face])
+        for undo in [f"{face}2 {face}2", f"{face} {face} {face} {face}", f"{face}' {face}", f"{face}! {face}"]:
+            assert after(cls, undo) == state(cls())
+
+    @pytest.mark.parametrize(
+        "token", ["u", "x", "M", "E", "S", "Rw", "r", "UU", "U3", "U2'", "U'2", "2U", "U\u2019", "U'!", "'", "2",
+                  "U\x00", "\x00U", "R\u0301", "ＵＤ", "Ｕ", "U''"]
+    )
+    def test_unknown_tokens_are_skipped(self, cls, token):
+        assert after(cls, token) == state(cls())
+        assert after(cls, f"R {token} U") == by_methods(cls, ["R", "U"])
+
+    def test_order_is_left_to_right(self, cls):
+        assert after(cls, "R U") == by_methods(cls, ["R", "U"])
+        assert after(cls, "R U") != after(cls, "U R")
+
+    def test_sexy_move(self, cls):
+        assert after(cls, "R U R' U'")[0] == 0x3C8A41DA01
+        assert after(cls, "R U R' U' " * 6) == state(cls())
+
+    def test_applies_in_place_on_the_current_state(self, cls):
+        cube = cls()
+        cube.do_moves("R")
+        cube.do_moves("U")
+        assert state(cube) == after(cls, "R U")
+
+
+class TestAgainstMethodCalls:
+    @given(move_lists, st.lists(st.sampled_from(SEPARATORS), min_size=1, max_size=3))
+    def test_move_string_equals_method_calls(self, moves, separators):
+        text = "".join(m + separators[i % len(separators)] for i, m in enumerate(moves))
+        for cls in CUBES:
+            assert after(cls, text) == by_methods(cls, moves)
+
+    @given(st.lists(st.one_of(st.sampled_from(FACE_TOKENS), st.text(max_size=4)), max_size=30))
+    def test_noise_tokens_are_ignored(self, tokens):
+        # Arbitrary text between real tokens: what splits is white space,
+        # what counts is an exact token.
+        text = " ".join(tokens)
+        words = []
+        current = ""
+        for ch in text:
+            if ch in SEPARATORS:
+                if current:
+                    words.append(current)
+                current = ""
+            else:
+                current += ch
+        if current:
+            words.append(current)
+        known = [w for w in words if w in FACE_TOKENS or (len(w) == 2 and w[0] in "UDRLFB" and w[1] == "!")]
+        known = [w.replace("!", "'") for w in known]
+        for cls in CUBES:
+            assert after(cls, text) == by_methods(cls, known)
+
+    def test_long_string(self):
+        moves = ["R", "U", "R'", "U'"] * 25_002 + ["F2"]  # order 6 divides 25,002
+        for cls in CUBES:
+            assert after(cls, " ".join(moves)) == after(cls, "F2")
