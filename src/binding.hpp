@@ -84,7 +84,7 @@ template <class Traits, auto Turn>
 PyObject* turn_wrapper(PyObject* self, PyObject*) {
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
-    ExclusiveBorrow borrow(cube->borrow);
+    UnobservedExclusiveBorrow borrow(cube->borrow);
     if (!borrow) return nullptr;
     Turn(cube->state);
     Py_RETURN_NONE;
@@ -95,7 +95,7 @@ template <class Traits, auto Read>
 PyObject* read_wrapper(PyObject* self) {
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
-    SharedBorrow borrow(cube->borrow);
+    UnobservedSharedBorrow borrow(cube->borrow);
     if (!borrow) return nullptr;
     return to_python(Read(cube->state));
 }

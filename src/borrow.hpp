@@ -58,4 +58,40 @@ class SharedBorrow {
     bool held_;
 };
 
+// A call that runs no Python code between taking and releasing its borrow
+// cannot be re-entered, and the interpreter lock keeps every other thread
+// out for its whole length, so recording the borrow would be invisible to
+// everyone. Such calls (turns, readers) only check that nobody else holds
+// the object, which keeps the cheapest calls free of atomic read-modify-
+// write instructions. A build without the interpreter lock takes real
+// borrows instead.
+#ifdef Py_GIL_DISABLED
+using UnobservedExclusiveBorrow = ExclusiveBorrow;
+using UnobservedSharedBorrow = SharedBorrow;
+#else
+class UnobservedExclusiveBorrow {
+  public:
+    explicit UnobservedExclusiveBorrow(std::uintptr_t& flag)
+        : free_(std::atomic_ref<std::uintptr_t>(flag).load(std::memory_order_acquire) == 0) {
+        if (!free_) errors::already_borrowed();
+    }
+    explicit operator bool() const { return free_; }
+
+  private:
+    bool free_;
+};
+
+class UnobservedSharedBorrow {
+  public:
+    explicit UnobservedSharedBorrow(std::uintptr_t& flag)
+        : free_(std::atomic_ref<std::uintptr_t>(flag).load(std::memory_order_acquire) != kExclusive) {
+        if (!free_) errors::already_mutably_borrowed();
+    }
+    explicit operator bool() const { return free_; }
+
+  private:
+    bool free_;
+};
+#endif
+
 }  // namespace turnwheel

@@ -26,20 +26,19 @@ template <unsigned... Slots>
 inline constexpr std::uint64_t lanes = ((std::uint64_t{1} << offset_of(Slots)) | ... | 0);
 
 // Adds 1 to the twist (bits 3 and 4) of the slots in Plus1 and 2 to that of
-// the slots in Plus2, all lanes at once. Per lane, with t = hi:lo,
+// the slots in Plus2, all lanes at once, in place. Per lane, with t = hi:lo,
 //   +1 maps 0,1,2,3 to 1,2,0,1: lo' = not (lo xor hi), hi' = lo and not hi;
-//   +2 maps 0,1,2,3 to 2,0,1,2: lo' = hi and not lo,  hi' = not (lo xor hi).
-// A twist of 3, which no turn produces, is folded like 0 plus the change
-// would be, minus 3, and nothing carries into a neighbouring field.
+//   +2 maps 0,1,2,3 to 2,0,1,2: lo' = hi and not lo,   hi' = not (lo xor hi).
+// A twist of 3, which no turn produces, is folded as the turn tables say,
+// and nothing carries into a neighbouring field.
 template <std::uint64_t Plus1, std::uint64_t Plus2>
 constexpr std::uint64_t add_twist(std::uint64_t word) {
-    constexpr std::uint64_t touched = Plus1 | Plus2;
-    const std::uint64_t lo = (word >> 3) & touched;
-    const std::uint64_t hi = (word >> 4) & touched;
-    const std::uint64_t same = ~(lo ^ hi);
-    const std::uint64_t new_lo = (same & Plus1) | (hi & ~lo & Plus2);
-    const std::uint64_t new_hi = (lo & ~hi & Plus1) | (same & Plus2);
-    return (word & ~(touched * 0x18)) | new_lo << 3 | new_hi << 4;
+    constexpr std::uint64_t lo1 = Plus1 << 3, hi1 = Plus1 << 4, lo2 = Plus2 << 3, hi2 = Plus2 << 4;
+    const std::uint64_t hi_at_lo = word >> 1;
+    const std::uint64_t lo_at_hi = word << 1;
+    const std::uint64_t same_at_lo = ~(word ^ hi_at_lo);
+    return (word & ~(lo1 | hi1 | lo2 | hi2)) | (same_at_lo & lo1) | (lo_at_hi & ~word & hi1) |
+           (hi_at_lo & ~word & lo2) | ((same_at_lo << 1) & hi2);
 }
 
 template <unsigned A, unsigned B, unsigned C, unsigned D, std::uint64_t Plus1 = 0, std::uint64_t Plus2 = 0>

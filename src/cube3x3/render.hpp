@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <optional>
+#include <type_traits>
 #include <string_view>
 
 #include "../text.hpp"
@@ -90,32 +92,139 @@ constexpr std::optional<char32_t> get_edge_sticker(std::uint64_t edges, unsigned
     return EDGE_COLORS[piece][(value >> 4) ^ (index & 1)];
 }
 
-// Where a facelet of the net takes its colour from.
+// ---- Fast rendering ----------------------------------------------------------
+// The net is drawn from compile-time tables derived from the ones above: the
+// six sticker texts, and the colour of every sticker index for every value a
+// 5-bit slot field can hold. Each facelet then costs two table reads and two
+// fixed-size copies.
+
+inline constexpr char32_t kColourLetters[6] = {U'W', U'Y', U'G', U'B', U'O', U'R'};
+
+constexpr std::uint8_t colour_number(char32_t letter) {
+    std::uint8_t n = 0;
+    while (kColourLetters[n] != letter) ++n;
+    return n;
+}
+
+inline constexpr StickerText kStickerTexts[6] = {ansi_color(U'W'), ansi_color(U'Y'), ansi_color(U'G'),
+                                                 ansi_color(U'B'), ansi_color(U'O'), ansi_color(U'R')};
+
+// Colour number of each sticker index of a corner slot, by the slot's field.
+struct CornerColours {
+    std::uint8_t by_field[32][3];
+    constexpr CornerColours() : by_field{} {
+        for (std::uint64_t v = 0; v < 32; ++v)
+            for (unsigned k = 0; k < 3; ++k) by_field[v][k] = colour_number(get_corner_sticker(v, 0, k));
+    }
+};
+inline constexpr CornerColours kCornerColours;
+
+// The same for edges; rows for piece ids 12 to 15 are never read.
+struct EdgeColours {
+    std::uint8_t by_field[32][2];
+    constexpr EdgeColours() : by_field{} {
+        for (std::uint64_t v = 0; v < 32; ++v)
+            for (unsigned k = 0; k < 2; ++k) by_field[v][k] = colour_number(get_edge_sticker(v, 0, k).value_or(U'W'));
+    }
+};
+inline constexpr EdgeColours kEdgeColours;
+
+// Copies `N` bytes whatever `size` is; the destination has room to spare.
+template <std::size_t N>
+constexpr char* put(char* out, const char* bytes, std::size_t size) {
+    if (std::is_constant_evaluated()) {
+        for (std::size_t i = 0; i < size; ++i) out[i] = bytes[i];
+    } else {
+        __builtin_memcpy(out, bytes, N);
+    }
+    return out + size;
+}
+
+constexpr char* put_sticker(char* out, std::uint8_t colour) {
+    const StickerText& text = kStickerTexts[colour];
+    return put<sizeof text.bytes>(out, text.bytes, text.size);
+}
+
+// What follows a facelet in the net: a space, the gap between faces, or the
+// end of a line with the indent of the next.
+struct Gap {
+    char bytes[8]{};
+    std::uint8_t size = 0;
+    constexpr Gap() = default;
+    constexpr Gap(std::string_view text) {
+        for (char c : text) bytes[size++] = c;
+    }
+};
+
+// Where a facelet takes its colour from, and the gap after it.
 struct Facelet {
     enum class Kind : std::uint8_t { Corner, Edge, Centre };
     Kind kind;
     std::uint8_t slot;
     std::uint8_t index;
-    char32_t centre;
+    std::uint8_t colour;  // for a centre
+    Gap gap;
 };
 
 constexpr Facelet C(unsigned slot, unsigned index) {
-    return {Facelet::Kind::Corner, std::uint8_t(slot), std::uint8_t(index), 0};
+    return {Facelet::Kind::Corner, std::uint8_t(slot), std::uint8_t(index), 0, {}};
 }
 constexpr Facelet E(unsigned slot, unsigned index) {
-    return {Facelet::Kind::Edge, std::uint8_t(slot), std::uint8_t(index), 0};
+    return {Facelet::Kind::Edge, std::uint8_t(slot), std::uint8_t(index), 0, {}};
 }
-constexpr Facelet centre(char32_t colour) { return {Facelet::Kind::Centre, 0, 0, colour}; }
+constexpr Facelet centre(char32_t colour) { return {Facelet::Kind::Centre, 0, 0, colour_number(colour), {}}; }
 
-using Face = Facelet[3][3];
+template <unsigned Size>
+using Face = std::array<std::array<Facelet, Size>, Size>;
+
+// The facelets of a net in print order with their gaps: U on top and D at
+// the bottom, indented to stand over F, and L, F, R, B side by side. The
+// indent of the first line is not part of it.
+template <unsigned Size, unsigned FaceGap>
+constexpr auto print_order(const Face<Size>& u, const Face<Size>& l, const Face<Size>& f, const Face<Size>& r,
+                           const Face<Size>& b, const Face<Size>& d) {
+    const std::string_view spaces = "        ";
+    const Gap space(" "), between_faces(spaces.substr(0, FaceGap)), line_end("\n");
+    Gap indented_line_end;
+    indented_line_end.bytes[indented_line_end.size++] = '\n';
+    for (unsigned i = 0; i < 2 * Size - 1 + FaceGap; ++i) indented_line_end.bytes[indented_line_end.size++] = ' ';
+
+    std::array<Facelet, 6 * Size * Size> order{};
+    std::size_t n = 0;
+    const auto add = [&](const Facelet& facelet, const Gap& gap) {
+        order[n] = facelet;
+        order[n++].gap = gap;
+    };
+    // The line that follows row `row` of U or D is indented unless it is in
+    // the middle band or there is none.
+    const auto outer = [&](const Face<Size>& face) {
+        for (unsigned row = 0; row < Size; ++row)
+            for (unsigned col = 0; col < Size; ++col)
+                add(face[row][col], col + 1 < Size ? space : row + 1 < Size ? indented_line_end : line_end);
+    };
+    outer(u);
+    const Face<Size>* band[4] = {&l, &f, &r, &b};
+    for (unsigned row = 0; row < Size; ++row)
+        for (unsigned i = 0; i < 4; ++i)
+            for (unsigned col = 0; col < Size; ++col)
+                add((*band[i])[row][col], col + 1 < Size     ? space
+                                          : i + 1 < 4        ? between_faces
+                                          : row + 1 < Size   ? line_end
+                                                             : indented_line_end);
+    outer(d);
+    return order;
+}
 
 // Rows top to bottom and facelets left to right as printed.
-inline constexpr Face kFaceU = {{C(0, 0), E(0, 0), C(1, 0)}, {E(3, 0), centre(U'W'), E(1, 0)}, {C(3, 0), E(2, 0), C(2, 0)}};
-inline constexpr Face kFaceL = {{C(0, 2), E(3, 1), C(3, 1)}, {E(8, 1), centre(U'O'), E(11, 1)}, {C(4, 1), E(7, 1), C(7, 2)}};
-inline constexpr Face kFaceF = {{C(3, 2), E(2, 1), C(2, 1)}, {E(11, 0), centre(U'G'), E(10, 0)}, {C(7, 1), E(6, 1), C(6, 2)}};
-inline constexpr Face kFaceR = {{C(2, 2), E(1, 1), C(1, 1)}, {E(10, 1), centre(U'R'), E(9, 1)}, {C(6, 1), E(5, 1), C(5, 2)}};
-inline constexpr Face kFaceB = {{C(1, 2), E(0, 1), C(0, 1)}, {E(9, 0), centre(U'B'), E(8, 0)}, {C(5, 1), E(4, 1), C(4, 2)}};
-inline constexpr Face kFaceD = {{C(7, 0), E(6, 0), C(6, 0)}, {E(7, 0), centre(U'Y'), E(5, 0)}, {C(4, 0), E(4, 0), C(5, 0)}};
+inline constexpr Face<3> kFaceU = {{{C(0, 0), E(0, 0), C(1, 0)}, {E(3, 0), centre(U'W'), E(1, 0)}, {C(3, 0), E(2, 0), C(2, 0)}}};
+inline constexpr Face<3> kFaceL = {{{C(0, 2), E(3, 1), C(3, 1)}, {E(8, 1), centre(U'O'), E(11, 1)}, {C(4, 1), E(7, 1), C(7, 2)}}};
+inline constexpr Face<3> kFaceF = {{{C(3, 2), E(2, 1), C(2, 1)}, {E(11, 0), centre(U'G'), E(10, 0)}, {C(7, 1), E(6, 1), C(6, 2)}}};
+inline constexpr Face<3> kFaceR = {{{C(2, 2), E(1, 1), C(1, 1)}, {E(10, 1), centre(U'R'), E(9, 1)}, {C(6, 1), E(5, 1), C(5, 2)}}};
+inline constexpr Face<3> kFaceB = {{{C(1, 2), E(0, 1), C(0, 1)}, {E(9, 0), centre(U'B'), E(8, 0)}, {C(5, 1), E(4, 1), C(4, 2)}}};
+inline constexpr Face<3> kFaceD = {{{C(7, 0), E(6, 0), C(6, 0)}, {E(7, 0), centre(U'Y'), E(5, 0)}, {C(4, 0), E(4, 0), C(5, 0)}}};
+
+inline constexpr auto kNet = print_order<3, 2>(kFaceU, kFaceL, kFaceF, kFaceR, kFaceB, kFaceD);
+inline constexpr Gap kIndent("       ");
 
 // The first edge slot holding a piece id of 12 to 15, if any.
 constexpr std::optional<unsigned> first_bad_edge(std::uint64_t edges) {
@@ -124,55 +233,20 @@ constexpr std::optional<unsigned> first_bad_edge(std::uint64_t edges) {
     return std::nullopt;
 }
 
-// Nine lines of at most 12 facelets of 16 bytes, spaces and line feeds.
-inline constexpr std::size_t kNetCapacity = 2048;
+// Nine lines of twelve facelets at most, with room for the fixed-size copies.
+inline constexpr std::size_t kNetCapacity = 1024;
 
-class NetWriter {
-  public:
-    constexpr NetWriter(const State& state, Text<kNetCapacity>& out) : state_(state), out_(out) {}
-
-    constexpr void row(const Facelet (&facelets)[3]) {
-        for (unsigned k = 0; k < 3; ++k) {
-            if (k) out_.append(" ");
-            out_.append(ansi_color(colour(facelets[k])).view());
-        }
+template <std::size_t N>
+constexpr char* draw(char* out, const std::array<Facelet, N>& net, std::uint64_t corners, std::uint64_t edges) {
+    for (const Facelet& f : net) {
+        std::uint8_t colour = f.colour;
+        if (f.kind == Facelet::Kind::Corner) colour = kCornerColours.by_field[field(corners, f.slot)][f.index];
+        if (f.kind == Facelet::Kind::Edge) colour = kEdgeColours.by_field[field(edges, f.slot)][f.index];
+        out = put_sticker(out, colour);
+        out = put<sizeof f.gap.bytes>(out, f.gap.bytes, f.gap.size);
     }
-
-    // U or D: three rows, each under F.
-    constexpr void outer_face(const Face& face) {
-        for (const auto& facelets : face) {
-            out_.append("       ");
-            row(facelets);
-            out_.append("\n");
-        }
-    }
-
-    constexpr void middle_band() {
-        for (unsigned r = 0; r < 3; ++r) {
-            row(kFaceL[r]);
-            out_.append("  ");
-            row(kFaceF[r]);
-            out_.append("  ");
-            row(kFaceR[r]);
-            out_.append("  ");
-            row(kFaceB[r]);
-            out_.append("\n");
-        }
-    }
-
-  private:
-    constexpr char32_t colour(const Facelet& f) const {
-        switch (f.kind) {
-            case Facelet::Kind::Corner: return get_corner_sticker(state_.corners, f.slot, f.index);
-            case Facelet::Kind::Edge: return get_edge_sticker(state_.edges, f.slot, f.index).value_or(U'?');
-            case Facelet::Kind::Centre: break;
-        }
-        return f.centre;
-    }
-
-    const State& state_;
-    Text<kNetCapacity>& out_;
-};
+    return out;
+}
 
 // The net, or the fault of an edge piece id that has no colours.
 constexpr TextOrFault<kNetCapacity> render(const State& state) {
@@ -182,10 +256,10 @@ constexpr TextOrFault<kNetCapacity> render(const State& state) {
         result.fault = {std::size(EDGE_COLORS), std::size_t(field(state.edges, *slot) & 15)};
         return result;
     }
-    NetWriter net(state, result.text);
-    net.outer_face(kFaceU);
-    net.middle_band();
-    net.outer_face(kFaceD);
+    char* const start = result.text.bytes;
+    char* out = put<sizeof kIndent.bytes>(start, kIndent.bytes, kIndent.size);
+    out = draw(out, kNet, state.corners, state.edges);
+    result.text.size = std::size_t(out - start);
     return result;
 }
 
