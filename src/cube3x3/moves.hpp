@@ -26,19 +26,20 @@ template <unsigned... Slots>
 inline constexpr std::uint64_t lanes = ((std::uint64_t{1} << offset_of(Slots)) | ... | 0);
 
 // Adds 1 to the twist (bits 3 and 4) of the slots in Plus1 and 2 to that of
-// the slots in Plus2, all lanes at once, in place. Per lane, with t = hi:lo,
-//   +1 maps 0,1,2,3 to 1,2,0,1: lo' = not (lo xor hi), hi' = lo and not hi;
-//   +2 maps 0,1,2,3 to 2,0,1,2: lo' = hi and not lo,   hi' = not (lo xor hi).
+// the slots in Plus2, all lanes at once, by XOR with a per-lane delta. With
+// t = hi:lo, +1 maps 0,1,2,3 to 1,2,0,1 and +2 maps them to 2,0,1,2, so
+//   +1 flips lo where hi is 0, and hi where lo or hi is 1;
+//   +2 flips lo where lo or hi is 1, and hi where lo is 0.
 // A twist of 3, which no turn produces, is folded as the turn tables say,
 // and nothing carries into a neighbouring field.
 template <std::uint64_t Plus1, std::uint64_t Plus2>
 constexpr std::uint64_t add_twist(std::uint64_t word) {
     constexpr std::uint64_t lo1 = Plus1 << 3, hi1 = Plus1 << 4, lo2 = Plus2 << 3, hi2 = Plus2 << 4;
-    const std::uint64_t hi_at_lo = word >> 1;
-    const std::uint64_t lo_at_hi = word << 1;
-    const std::uint64_t same_at_lo = ~(word ^ hi_at_lo);
-    return (word & ~(lo1 | hi1 | lo2 | hi2)) | (same_at_lo & lo1) | (lo_at_hi & ~word & hi1) |
-           (hi_at_lo & ~word & lo2) | ((same_at_lo << 1) & hi2);
+    const std::uint64_t hi_at_lo = word >> 1, lo_at_hi = word << 1;
+    // "is 0" is "is 1" flipped: those lanes' constant part is folded out.
+    const std::uint64_t delta = (hi_at_lo & lo1) | ((word | lo_at_hi) & hi1) | ((word | hi_at_lo) & lo2) |
+                                (lo_at_hi & hi2);
+    return word ^ delta ^ (lo1 | hi2);
 }
 
 template <unsigned A, unsigned B, unsigned C, unsigned D, std::uint64_t Plus1 = 0, std::uint64_t Plus2 = 0>

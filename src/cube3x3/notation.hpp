@@ -88,7 +88,10 @@ constexpr void apply_token(State& state, std::string_view token) {
 
 // Applies every recognised token of `moves`, left to right, in place.
 template <class Turns, class State>
-constexpr void apply_moves(State& state, std::string_view moves) {
+constexpr void apply_moves(State& target, std::string_view moves) {
+    // Bytes of the text may alias anything, the state included, so turning a
+    // local copy is what lets the state live in registers during the scan.
+    State state = target;
     const std::size_t size = moves.size();
     std::size_t at = 0;
     while (at < size) {
@@ -101,6 +104,7 @@ constexpr void apply_moves(State& state, std::string_view moves) {
         while (at < size && separator_length(moves, at) == 0);
         apply_token<Turns>(state, moves.substr(start, at - start));
     }
+    target = state;
 }
 
 struct WholeTurns {

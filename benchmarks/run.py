@@ -1,0 +1,249 @@
+"""turnwheel's benchmarks: every figure against its bar, in one table.
+
+    python benchmarks/run.py            # the full run, a few minutes
+    python benchmarks/run.py --quick    # a smoke run: checks that it runs
+
+Every timing is a ratio of two things measured side by side in this process,
+in interleaved rounds, keeping each one's best round: absolute times on a
+shared machine are noise, ratios much less so. Peer libraries come from the
+'bench' extra (pip install ".[bench]") and are skipped when absent.
+"""
+
+from __future__ import annotations
+
+import argparse
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import timeit
+import tracemalloc
+from pathlib import Path
+from typing import Callable, NamedTuple
+
+from turnwheel import Cube2x2, Cube3x3
+
+HERE = Path(__file__).resolve().parent
+FACE_TOKENS = [f + s for f in "UDRLFB" for s in ("", "'", "2")]
+METHODS = {"": "do_{}_move", "'": "do_{}_prime_move"}
+
+
+class Row(NamedTuple):
+    figure: str
+    value: str
+    bar: str
+    ok: bool | None  # None: not measured
+
+
+def race(entries: dict[str, tuple[str, dict]], number: int, rounds: int) -> dict[str, float]:
+    """Best seconds per execution of each statement, timed in interleaved rounds."""
+    timers = {name: timeit.Timer(stmt, globals=env) for name, (stmt, env) in entries.items()}
+    best = dict.fromkeys(timers, float("inf"))
+    for _ in range(rounds):
+        for name, timer in timers.items():
+            best[name] = min(best[name], timer.timeit(number) / number)
+    return best
+
+
+def at_most(figure: str, value: float, bar: float, unit: str = "x") -> Row:
+    return Row(figure, f"{value:.3f}{unit}", f"<= {bar:g}{unit}", value <= bar)
+
+
+def at_least(figure: str, value: float, bar: float, unit: str) -> Row:
+    return Row(figure, f"{value:,.1f}{unit}", f">= {bar:g}{unit}", value >= bar)
+
+
+def scramble(count: int, seed: int = 2026) -> list[str]:
+    rng = random.Random(seed)
+    return [rng.choice(FACE_TOKENS) for _ in range(count)]
+
+
+def call_overheads(scale: float, rounds: int) -> list[Row]:
+    rows = []
+    empty: list = []
+    n = max(1000, int(1_000_000 * scale))
+    for cls in (Cube3x3, Cube2x2):
+        cube = cls()
+        best = race(
+            {
+                "clear": ("clear()", {"clear": empty.clear}),
+                "U": ("c.do_u_move()", {"c": cube}),
+                "R'": ("c.do_r_prime_move()", {"c": cube}),
+                "clear again": ("l.clear()", {"l": empty}),
+            },
+            n,
+            rounds,
+        )
+        floor = min(best["clear"], best["clear again"])
+        # Both sides as method calls: look-up plus call, as users write them.
+        for turn in ("U", "R'"):
+            rows.append(at_most(f"{cls.__name__}: {turn} turn call / list.clear()", best[turn] / floor, 1.15))
+    return rows
+
+
+def readers(scale: float, rounds: int) -> list[Row]:
+    rows = []
+    n = max(1000, int(500_000 * scale))
+    cube = Cube3x3()
+    cube.do_moves("R U F' L2 D B")
+    best = race(
+        {
+            "to_binary": ("c.to_binary()", {"c": cube}),
+            "format": ("format(c.corners, '064b')", {"c": cube}),
+        },
+        n,
+        rounds,
+    )
+    rows.append(at_most("to_binary() / format(corners, '064b')", best["to_binary"] / best["format"], 1.0))
+    for cls in (Cube3x3, Cube2x2):
+        net_cube = cls()
+        net_cube.do_moves("R U F' L2 D B")
+        data = str(net_cube).encode()
+        best = race(
+            {"str": ("str(c)", {"c": net_cube}), "decode": ("b.decode()", {"b": data})},
+            max(1000, n // 4),
+            rounds,
+        )
+        rows.append(
+            at_most(f"{cls.__name__}: str(cube) / bytes.decode of its {len(data)} bytes", best["str"] / best["decode"], 3)
+        )
+    best = race({"cube": ("C()", {"C": Cube3x3}), "object": ("o()", {"o": object})}, n, rounds)
+    rows.append(at_most("Cube3x3() / object()", best["cube"] / best["object"], 1.5))
+    return rows
+
+
+def move_strings(scale: float, rounds: int) -> tuple[list[Row], float]:
+    rows = []
+    tokens = max(10_000, int(1_000_000 * scale))
+    random_tokens = scramble(tokens)
+    texts = {
+        "\"R U R' U' \" repeated": ("R U R' U' " * (tokens // 4), 100e6),
+        "random scramble of the 18 face tokens": (" ".join(random_tokens), 40e6),
+        "random scramble, U+3000 separators": ("\u3000".join(random_tokens), 20e6),
+    }
+    cube = Cube3x3()
+    best = race({name: ("c.do_moves(s)", {"c": cube, "s": text}) for name, (text, _) in texts.items()}, 1, rounds)
+    for name, (_, bar) in texts.items():
+        rows.append(at_least(f"do_moves tokens/s: {name}", tokens / best[name] / 1e6, bar / 1e6, "M"))
+    random_ns = best["random scramble of the 18 face tokens"] / tokens * 1e9
+
+    # The same quarter turns as bound-method calls from a Python loop.
+    calls = []
+    for token in random_tokens:
+        name = METHODS["'" if token.endswith("'") else ""].format(token[0].lower())
+        calls.extend([getattr(cube, name)] * (2 if token.endswith("2") else 1))
+    loop = "for f in calls: f()"
+    best = race(
+        {"loop": (loop, {"calls": calls}), "do_moves": ("c.do_moves(s)", {"c": cube, "s": " ".join(random_tokens)})},
+        1,
+        rounds,
+    )
+    rows.append(at_least("do_moves speed-up over a Python loop of method calls", best["loop"] / best["do_moves"], 20, "x"))
+    return rows, random_ns
+
+
+def native_limit(random_ns: float, scale: float) -> list[Row]:
+    figure = "do_moves per token / native core per decoded turn"
+    compiler = shutil.which("g++") or shutil.which("c++")
+    if compiler is None:
+        return [Row(figure, "no C++ compiler", "<= 3x", None)]
+    with tempfile.TemporaryDirectory() as tmp:
+        binary = Path(tmp) / "core_bench"
+        subprocess.run(
+            [compiler, "-std=c++20", "-O3", f"-I{HERE.parent / 'src'}", str(HERE / "core_bench.cpp"), "-o", str(binary)],
+            check=True,
+        )
+        tokens = scramble(max(10_000, int(1_000_000 * scale)))
+        out = subprocess.run([str(binary)], input=" ".join(tokens), capture_output=True, text=True, check=True)
+    decoded_ns, parsed_ns = map(float, out.stdout.split())
+    return [
+        Row("native core: ns per decoded token (random scramble)", f"{decoded_ns:.2f} ns", "-", None),
+        Row("native core: ns per token parsed from text", f"{parsed_ns:.2f} ns", "-", None),
+        Row("do_moves from Python: ns per token", f"{random_ns:.2f} ns", "-", None),
+        at_most(figure, random_ns / decoded_ns, 3),
+    ]
+
+
+def peer_rows(scale: float) -> list[Row]:
+    rows = []
+    moves = " ".join(scramble(20_000 if scale >= 1 else 2_000, seed=7))
+    cube = Cube3x3()
+    ours = min(timeit.repeat(lambda: cube.do_moves(moves), number=1, repeat=20))
+
+    def peers() -> list[tuple[str, Callable[[], object], Callable[[object], None]]]:
+        found = []
+        try:
+            import magiccube
+
+            found.append(("magiccube", lambda: magiccube.Cube(3), lambda c: c.rotate(moves)))
+        except ImportError:
+            rows.append(Row("speed-up over magiccube", "not installed", ">= 1000x", None))
+        try:
+            import pycuber
+
+            found.append(("pycuber", pycuber.Cube, lambda c: c(moves)))
+        except ImportError:
+            rows.append(Row("speed-up over pycuber", "not installed", ">= 1000x", None))
+        return found
+
+    for name, make, apply in peers():
+        peer_cube = make()
+        theirs = min(timeit.repeat(lambda: apply(peer_cube), number=1, repeat=2 if scale >= 1 else 1))
+        rows.append(at_least(f"speed-up over {name} ({len(moves.split()):,} moves)", theirs / ours, 1000, "x"))
+        rows.append(Row(f"memory: one {name} cube", f"{traced_bytes(make):,} bytes", "-", None))
+    return rows
+
+
+def traced_bytes(make: Callable[[], object], count: int = 1) -> int:
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        kept = [make() for _ in range(count)]
+        after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    return (after - before - sys.getsizeof(kept)) // count
+
+
+def memory_rows() -> list[Row]:
+    rows = []
+    for cls in (Cube3x3, Cube2x2):
+        rows.append(Row(f"memory: sys.getsizeof({cls.__name__}())", f"{sys.getsizeof(cls())} bytes", "-", None))
+        rows.append(Row(f"memory: traced per {cls.__name__}, 100,000 made", f"{traced_bytes(cls, 100_000)} bytes", "-", None))
+    return rows
+
+
+def print_table(rows: list[Row]) -> None:
+    headers = ("figure", "measured", "bar", "meets")
+    cells = [(r.figure, r.value, r.bar, {True: "yes", False: "NO", None: "-"}[r.ok]) for r in rows]
+    widths = [max(len(h), *(len(c[i]) for c in cells)) for i, h in enumerate(headers)]
+    line = lambda c: "| " + " | ".join(x.ljust(w) for x, w in zip(c, widths)) + " |"  # noqa: E731
+    print(line(headers))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for c in cells:
+        print(line(c))
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="a short smoke run: small counts, one round")
+    args = parser.parse_args()
+    scale, rounds = (0.01, 2) if args.quick else (1.0, 9)
+
+    print(f"turnwheel benchmarks on Python {sys.version.split()[0]}{' (quick smoke run)' if args.quick else ''}\n")
+    rows = call_overheads(scale, rounds)
+    rows += readers(scale, rounds)
+    string_rows, random_ns = move_strings(scale, max(3, rounds // 2))
+    rows += string_rows
+    rows += native_limit(random_ns, scale)
+    rows += peer_rows(scale)
+    rows += memory_rows()
+    print_table(rows)
+    missed = [r.figure for r in rows if r.ok is False]
+    print(f"\n{len([r for r in rows if r.ok])} bars met, {len(missed)} not met")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
