@@ -25,6 +25,8 @@ def main() -> None:
     print(cube.to_binary())
 
     small = Cube2x2()
+    print("A new 2x2x2 cube:")
+    print(small, end="")
     small.do_moves("F2 B' L R! D U2")
     print("the 2x2x2 cube after the same moves has the same corners:", small.state == cube.corners)
     print(small, end="")
