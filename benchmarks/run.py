@@ -205,14 +205,16 @@ def peer_rows(scale: float) -> list[Row]:
 
 
 def traced_bytes(make: Callable[[], object], count: int = 1) -> int:
+    kept: list = [None] * count
     tracemalloc.start()
     try:
         before = tracemalloc.get_traced_memory()[0]
-        kept = [make() for _ in range(count)]
+        for i in range(count):
+            kept[i] = make()
         after = tracemalloc.get_traced_memory()[0]
     finally:
         tracemalloc.stop()
-    return (after - before - sys.getsizeof(kept)) // count
+    return round((after - before) / count)
 
 
 def memory_rows() -> list[Row]:
