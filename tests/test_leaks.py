@@ -1,0 +1,97 @@
+"""Every member and error path, many times over: no memory growth and
+balanced reference counts."""
+
+import gc
+import os
+import sys
+import tracemalloc
+from pathlib import Path
+
+import pytest
+
+from turnwheel import Cube2x2, Cube3x3
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+from exercise import Index, round_of_calls  # noqa: E402
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_traced_memory_does_not_grow():
+    for _ in range(50):  # warm caches, interned strings, method caches
+        round_of_calls()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        round_of_calls()
+        gc.collect()
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(300):
+            round_of_calls()
+        gc.collect()
+        after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    # A leak of one object per call would be tens of kilobytes per round.
+    assert after - before < 16 * 1024, after - before
+
+
+@pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
+def test_resident_memory_does_not_grow():
+    for _ in range(100):
+        round_of_calls()
+    gc.collect()
+    before = resident_bytes()
+    for _ in range(3000):
+        round_of_calls()
+    gc.collect()
+    assert resident_bytes() - before < 2 * 1024 * 1024
+
+
+def test_reference_counts_are_balanced():
+    text = "R U R' U' " + str(id(object()))  # a str of its own
+    offset = 2**40 + 5  # an int of its own
+    index = Index(10)
+    wrong = 1.5
+    surrogate = "U \ud800"
+    tracked = [Cube2x2, Cube3x3, text, offset, index, wrong, surrogate]
+    for _ in range(20):
+        round_of_calls(text)
+    gc.collect()
+    before = [sys.getrefcount(o) for o in tracked]
+    none_before = sys.getrefcount(None)
+    for _ in range(200):
+        cube = Cube3x3()
+        cube.rotate_edges(offset, 5, index, 15, 0)
+        cube.do_moves(text)
+        for call in (lambda: cube.rotate_edges(0, 5, index, wrong, 0), lambda: cube.do_moves(surrogate),
+                     lambda: cube.rotate_edges(0, offset, index, 15), lambda: cube.do_moves(moves=text, x=1)):
+            try:
+                call()
+            except (TypeError, UnicodeEncodeError):
+                pass
+        Cube2x2().do_moves(text)
+        del cube
+    gc.collect()
+    assert [sys.getrefcount(o) for o in tracked] == before
+    # None is immortal from 3.12 on; before that its count must balance too.
+    assert abs(sys.getrefcount(None) - none_before) < 50
+
+
+def test_many_cubes_are_freed():
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(20):
+            cubes = [Cube3x3() for _ in range(5000)] + [Cube2x2() for _ in range(5000)]
+            for c in cubes[::7]:
+                c.do_moves("R U")
+            del cubes
+        after = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    assert after - before < 8 * 1024
