@@ -49,7 +49,7 @@ def test_one_cube_many_threads(cls):
     seen = []
 
     def writer(moves):
-        return lambda: [cube.do_moves(moves) for _ in range(300)]
+        return lambda: [cube.do_moves(moves) for _ in range(2000)]
 
     def reader():
         for _ in range(2000):
