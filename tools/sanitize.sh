@@ -2,7 +2,7 @@
 # Builds the extension with AddressSanitizer and UndefinedBehaviorSanitizer
 # into a fresh virtual environment and runs the whole test suite under them.
 #
-#   tools/sanitize.sh [python]      # default: python3
+#   tools/sanitize.sh [python [pytest arguments]]      # default: python3
 #
 # The ASan runtime is preloaded into the (uninstrumented) interpreter, and
 # PYTHONMALLOC=malloc routes every Python object, cubes included, through the
@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 python=${1:-python3}
+[ $# -gt 0 ] && shift   # the rest goes to pytest
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
