@@ -21,25 +21,28 @@ def resident_bytes():
 
 
 def test_traced_memory_does_not_grow():
-    for _ in range(50):  # warm caches, interned strings, method caches
-        round_of_calls()
-    gc.collect()
+    # The interpreter's caches and free lists settle within some hundreds of
+    # rounds (more under a sanitizer's allocator); a leak grows in every
+    # window. One object lost per call would be over half a megabyte a window.
+    growth = []
     tracemalloc.start()
     try:
-        round_of_calls()
-        gc.collect()
-        before = tracemalloc.get_traced_memory()[0]
-        for _ in range(300):
-            round_of_calls()
-        gc.collect()
-        after = tracemalloc.get_traced_memory()[0]
+        for _ in range(6):
+            gc.collect()
+            before = tracemalloc.get_traced_memory()[0]
+            for _ in range(500):
+                round_of_calls()
+            gc.collect()
+            growth.append(tracemalloc.get_traced_memory()[0] - before)
+            if len(growth) > 1 and growth[-1] < 16 * 1024:
+                break
     finally:
         tracemalloc.stop()
-    # A leak of one object per call would be tens of kilobytes per round.
-    assert after - before < 16 * 1024, after - before
+    assert growth[-1] < 16 * 1024, growth
 
 
 @pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
+@pytest.mark.skipif(bool(os.environ.get("TURNWHEEL_SANITIZED")), reason="AddressSanitizer holds freed memory back")
 def test_resident_memory_does_not_grow():
     for _ in range(100):
         round_of_calls()
