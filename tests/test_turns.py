@@ -231,3 +231,18 @@ class TestEdgeCycle:
             cube.rotate_edges_prime(*args)
         cube.do_moves("R U F")  # turns carry whatever the word holds
         assert cube.corners == scrambled(["R", "U", "F"]).corners
+
+
+class TestKnownOrders:
+    """Orders of move sequences known from the physical cube."""
+
+    @pytest.mark.parametrize(
+        "moves, order_3x3, order_2x2",
+        [("R U R' U'", 6, 6), ("R U", 105, 15), ("R U2 D' B D'", 1260, 45), ("F2 B2", 2, 2), ("R L", 4, 4)],
+    )
+    def test_order(self, moves, order_3x3, order_2x2):
+        for cls, order in [(Cube3x3, order_3x3), (Cube2x2, order_2x2)]:
+            cube, solved = cls(), str(cls())
+            for count in range(1, order + 1):
+                cube.do_moves(moves)
+                assert (str(cube) == solved) == (count == order)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs tools/exercise.py (every member, every error path, every re-entrance
+# Runs tests/exercise.py (every member, every error path, every re-entrance
 # case) under valgrind's memcheck with the installed module. PYTHONMALLOC=malloc
 # lets memcheck see every Python object; any error fails the run.
 #
@@ -11,5 +11,5 @@ rounds=${2:-3}
 # The interpreter itself, not a launcher script (pyenv's shims are scripts).
 python=$("$python" -c 'import sys; print(sys.executable)')
 PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=99 --leak-check=no --track-origins=yes \
-    --quiet "$python" tools/exercise.py "$rounds"
+    --quiet "$python" tests/exercise.py "$rounds"
 echo "valgrind memcheck: no errors"
