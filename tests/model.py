@@ -94,6 +94,25 @@ class CubeModel:
         return {name: self.face(name) for name in FACES}
 
 
+# Every character with the Unicode White_Space property: what separates the
+# tokens of a move string.
+SEPARATORS = [chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
+                               0x2028, 0x2029, 0x202F, 0x205F, 0x3000]]
+
+
+def split_tokens(text):
+    """The tokens of a move string: maximal runs of non-separators."""
+    tokens, current = [], ""
+    for ch in text:
+        if ch in SEPARATORS:
+            if current:
+                tokens.append(current)
+            current = ""
+        else:
+            current += ch
+    return tokens + ([current] if current else [])
+
+
 ESCAPE = re.compile(r"\x1b\[[0-9;]*m")
 
 

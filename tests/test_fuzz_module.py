@@ -6,10 +6,9 @@ import re
 
 from hypothesis import given, strategies as st
 
+from model import SEPARATORS, split_tokens
 from turnwheel import Cube2x2, Cube3x3
 
-SEPARATORS = set(chr(c) for c in [*range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B), 0x2028,
-                                  0x2029, 0x202F, 0x205F, 0x3000])
 TOKENS = {f + s: (f, {"": 1, "'": 3, "!": 3, "2": 2}[s]) for f in "UDRLFB" for s in ("", "'", "!", "2")}
 METHOD = {(f, 1): f"do_{f.lower()}_move" for f in "UDRLFB"} | {(f, 3): f"do_{f.lower()}_prime_move" for f in "UDRLFB"}
 
@@ -70,18 +69,6 @@ def test_rotate_edges_with_any_arguments(args, prime, start):
     cube.do_u_move()  # never left borrowed
 
 
-def reference_tokens(text):
-    tokens, current = [], ""
-    for ch in text:
-        if ch in SEPARATORS:
-            if current:
-                tokens.append(current)
-            current = ""
-        else:
-            current += ch
-    return tokens + ([current] if current else [])
-
-
 text_with_tokens = st.lists(
     st.one_of(st.sampled_from(sorted(TOKENS)), st.text(max_size=3), st.sampled_from(sorted(SEPARATORS))), max_size=25
 ).map("".join)
@@ -97,7 +84,7 @@ def test_do_moves_with_any_text(text):
             assert any(0xD800 <= ord(c) <= 0xDFFF for c in text)
             assert str(cube) == str(cls())
             continue
-        for token in reference_tokens(text):
+        for token in split_tokens(text):
             if token in TOKENS:
                 face, quarter_turns = TOKENS[token]
                 for _ in range(1 if quarter_turns == 3 else quarter_turns):

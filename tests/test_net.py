@@ -22,21 +22,16 @@ def group(letter, size):
 
 
 class TestSolvedNets:
-    def test_3x3(self):
-        outer = lambda c: " " * 7 + group(c, 3) + "\n"  # noqa: E731
-        band = "  ".join(group(c, 3) for c in "OGRB") + "\n"
-        expected = outer("W") * 3 + band * 3 + outer("Y") * 3
-        text = str(Cube3x3())
+    @pytest.mark.parametrize("cls, size, gap, length", [(Cube3x3, 3, 2, 789), (Cube2x2, 2, 3, 364)])
+    def test_exact_text(self, cls, size, gap, length):
+        # U and D stand over F: indented by one face group and its gap.
+        indent = " " * (2 * size - 1 + gap)
+        outer = lambda c: indent + group(c, size) + "\n"  # noqa: E731
+        band = (" " * gap).join(group(c, size) for c in "OGRB") + "\n"
+        expected = outer("W") * size + band * size + outer("Y") * size
+        text = str(cls())
         assert text == expected
-        assert len(text) == 789 and text.count("\n") == 9 and text.isascii()
-
-    def test_2x2(self):
-        outer = lambda c: " " * 6 + group(c, 2) + "\n"  # noqa: E731
-        band = "   ".join(group(c, 2) for c in "OGRB") + "\n"
-        expected = outer("W") * 2 + band * 2 + outer("Y") * 2
-        text = str(Cube2x2())
-        assert text == expected
-        assert len(text) == 364 and text.count("\n") == 6
+        assert len(text) == length and text.count("\n") == 3 * size and text.isascii()
 
     @pytest.mark.parametrize("cls", [Cube3x3, Cube2x2])
     def test_no_trailing_spaces_and_aligned_faces(self, cls):
