@@ -35,10 +35,10 @@ inline constexpr std::uint64_t lanes = ((std::uint64_t{1} << offset_of(Slots)) |
 template <std::uint64_t Plus1, std::uint64_t Plus2>
 constexpr std::uint64_t add_twist(std::uint64_t word) {
     constexpr std::uint64_t lo1 = Plus1 << 3, hi1 = Plus1 << 4, lo2 = Plus2 << 3, hi2 = Plus2 << 4;
-    const std::uint64_t hi_at_lo = word >> 1, lo_at_hi = word << 1;
-    // "is 0" is "is 1" flipped: those lanes' constant part is folded out.
-    const std::uint64_t delta = (hi_at_lo & lo1) | ((word | lo_at_hi) & hi1) | ((word | hi_at_lo) & lo2) |
-                                (lo_at_hi & hi2);
+    // Each lane's delta: its other bit (hi at lo, lo at hi), ORed with its
+    // own bit where the rule reads "lo or hi"; "is 0" is "is 1" flipped, and
+    // those lanes' constant part is folded out.
+    const std::uint64_t delta = ((word >> 1) & (lo1 | lo2)) | ((word << 1) & (hi1 | hi2)) | (word & (lo2 | hi1));
     return word ^ delta ^ (lo1 | hi2);
 }
 
