@@ -187,3 +187,39 @@ class TestConstructor:
         assert (b.corners if cls is Cube3x3 else b.state) == SOLVED_CORNERS
         assert str(b) == str(cls())
 
+
+
+FACES = "udrlfb"
+METHODS_3X3 = (
+    ["rotate_edges", "rotate_edges_prime"]
+    + [
+        name
+        for face in FACES
+        for prime in ("", "_prime")
+        for name in (
+            [f"do_{face}{prime}_move_corners", f"do_{face}{prime}_move_edges", f"do_{face}{prime}_move"]
+            if face in "ud"
+            else [f"do_{face}{prime}_move_corners", f"do_{face}{prime}_move"]
+        )
+    ]
+    + ["to_binary", "do_moves"]
+)
+METHODS_2X2 = [f"do_{face}{prime}_move" for face in FACES for prime in ("", "_prime")] + ["to_binary", "do_moves"]
+
+
+@pytest.mark.parametrize("cls, methods, getter", [(Cube3x3, METHODS_3X3, "corners"), (Cube2x2, METHODS_2X2, "state")])
+def test_members_in_table_order_with_signatures(cls, methods, getter):
+    assert len(methods) == (32 if cls is Cube3x3 else 14)
+    own = [name for name, value in vars(cls).items() if callable(value) and not name.startswith("__")]
+    assert own == methods
+    for name in methods:
+        method = getattr(cls, name)
+        assert method.__doc__ is None
+        if name in ("rotate_edges", "rotate_edges_prime"):
+            assert method.__text_signature__ == "($self, i0, i1, i2, i3, ori)"
+        elif name == "do_moves":
+            assert method.__text_signature__ == "($self, moves)"
+        else:
+            assert method.__text_signature__ == "($self)"
+    descriptor = vars(cls)[getter]
+    assert descriptor.__doc__ is None
