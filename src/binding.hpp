@@ -46,13 +46,20 @@ inline PyTypeObject* class_object = nullptr;
 template <class Traits, FixedString Member>
 inline constexpr const char* full_name = join<Traits::name, ".", Member, "()">;
 
+// Out of line, so that the common path of every call keeps no register
+// across a call.
 template <class Traits>
-ObjectOf<Traits>* receiver(PyObject* self) {
-    PyTypeObject* type = class_object<Traits>;
-    if (Py_TYPE(self) == type || PyType_IsSubtype(Py_TYPE(self), type)) [[likely]]
-        return reinterpret_cast<ObjectOf<Traits>*>(self);
+[[gnu::noinline, gnu::cold]] ObjectOf<Traits>* receiver_of_other_type(PyObject* self) {
+    if (PyType_IsSubtype(Py_TYPE(self), class_object<Traits>)) return reinterpret_cast<ObjectOf<Traits>*>(self);
     errors::cannot_cast(self, Traits::name.c_str());
     return nullptr;
+}
+
+template <class Traits>
+ObjectOf<Traits>* receiver(PyObject* self) {
+    if (Py_TYPE(self) == class_object<Traits>) [[likely]]
+        return reinterpret_cast<ObjectOf<Traits>*>(self);
+    return receiver_of_other_type<Traits>(self);
 }
 
 // Results. Failing to build one is the interpreter's fault, not the caller's.
