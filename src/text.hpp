@@ -12,9 +12,6 @@ struct Text {
     char bytes[Capacity];
     std::size_t size = 0;
 
-    constexpr void append(std::string_view part) {
-        for (char c : part) bytes[size++] = c;
-    }
     constexpr std::string_view view() const { return {bytes, size}; }
 };
 
