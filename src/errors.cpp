@@ -1,6 +1,6 @@
 #include "errors.hpp"
 
-#include <string>
+#include <cstdio>
 
 namespace turnwheel::errors {
 namespace {
@@ -75,17 +75,23 @@ void multiple_values(const char* full_name, const char* parameter) {
     PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", full_name, parameter);
 }
 
-// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'. Built in a fixed buffer: raising an
+// error must not itself be able to fail with a C++ exception.
 void missing_arguments(const char* full_name, const char* const* names, std::size_t count) {
-    std::string list;
+    char list[256];
+    std::size_t used = 0;
+    const auto add = [&](const char* text) {
+        for (; *text != '\0' && used + 1 < sizeof list; ++text) list[used++] = *text;
+    };
     for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) list += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
-        list += '\'';
-        list += names[i];
-        list += '\'';
+        if (i > 0) add(count == 2 ? " and " : (i + 1 == count ? ", and " : ", "));
+        add("'");
+        add(names[i]);
+        add("'");
     }
+    list[used] = '\0';
     PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", full_name, count,
-                 count == 1 ? "argument" : "arguments", list.c_str());
+                 count == 1 ? "argument" : "arguments", list);
 }
 
 void cannot_cast(PyObject* object, const char* target) {
@@ -134,9 +140,10 @@ void api_call_failed() {
 }
 
 void index_out_of_bounds(const IndexOutOfBounds& fault) {
-    const std::string message = "index out of bounds: the len is " + std::to_string(fault.length) +
-                                " but the index is " + std::to_string(fault.index);
-    panic(message.c_str());
+    char message[96];
+    std::snprintf(message, sizeof message, "index out of bounds: the len is %zu but the index is %zu", fault.length,
+                  fault.index);
+    panic(message);
 }
 
 }  // namespace turnwheel::errors
