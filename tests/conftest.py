@@ -18,6 +18,12 @@ METHOD = {f + s: f"do_{f.lower()}{'_prime' if s else ''}_move" for f in FACES fo
 move_lists = st.lists(st.sampled_from(FACE_TOKENS), max_size=40)
 
 
+def snapshot(cube):
+    """What Python can see of a cube: its corner word and its net."""
+    word = cube.corners if hasattr(cube, "corners") else cube.state
+    return word, str(cube)
+
+
 def apply_methods(cube, moves):
     """Applies tokens as single quarter-turn method calls."""
     for move in moves:

@@ -3,14 +3,12 @@ arguments (rotate_edges, rotate_edges_prime, do_moves)."""
 
 import pytest
 
+from conftest import snapshot
+from exercise import Index
 from turnwheel import Cube2x2, Cube3x3
 
 CUBES = [Cube2x2, Cube3x3]
 CYCLE_METHODS = ["rotate_edges", "rotate_edges_prime"]
-
-
-def snapshot(cube):
-    return (cube.corners, str(cube)) if isinstance(cube, Cube3x3) else (cube.state, str(cube))
 
 
 class TestArgumentMatching:
@@ -76,18 +74,6 @@ class TestArgumentMatching:
             with pytest.raises(TypeError):
                 call()
         assert snapshot(cube) == snapshot(cls())
-
-
-class Index:
-    """An object that converts to an int only through __index__."""
-
-    def __init__(self, value, action=None):
-        self.value, self.action = value, action
-
-    def __index__(self):
-        if self.action is not None:
-            self.action()
-        return self.value
 
 
 class TestIntegerConversion:

@@ -6,19 +6,13 @@ import re
 
 from hypothesis import given, strategies as st
 
+from conftest import apply_methods
+from exercise import Index
 from model import SEPARATORS, split_tokens
 from turnwheel import Cube2x2, Cube3x3
 
-TOKENS = {f + s: (f, {"": 1, "'": 3, "!": 3, "2": 2}[s]) for f in "UDRLFB" for s in ("", "'", "!", "2")}
-METHOD = {(f, 1): f"do_{f.lower()}_move" for f in "UDRLFB"} | {(f, 3): f"do_{f.lower()}_prime_move" for f in "UDRLFB"}
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+# The notation's tokens, each as the token apply_methods takes.
+TOKENS = {f + s: f + {"!": "'"}.get(s, s) for f in "UDRLFB" for s in ("", "'", "!", "2")}
 
 
 def observe(cube):
@@ -84,11 +78,7 @@ def test_do_moves_with_any_text(text):
             assert any(0xD800 <= ord(c) <= 0xDFFF for c in text)
             assert str(cube) == str(cls())
             continue
-        for token in split_tokens(text):
-            if token in TOKENS:
-                face, quarter_turns = TOKENS[token]
-                for _ in range(1 if quarter_turns == 3 else quarter_turns):
-                    getattr(reference, METHOD[(face, 3 if quarter_turns == 3 else 1)])()
+        apply_methods(reference, [TOKENS[t] for t in split_tokens(text) if t in TOKENS])
         assert str(cube) == str(reference)
 
 

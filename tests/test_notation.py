@@ -3,7 +3,7 @@
 import pytest
 from hypothesis import given, strategies as st
 
-from conftest import apply_methods, move_lists
+from conftest import apply_methods, move_lists, snapshot
 from model import SEPARATORS
 from turnwheel import Cube2x2, Cube3x3
 
@@ -14,20 +14,16 @@ CUBES = [Cube3x3, Cube2x2]
 NOT_SEPARATORS = ["\x1c", "\x1d", "\x1e", "\x1f", "\u200b", "\u180e", "\u2060", "\ufeff", "\x00", "_", ","]
 
 
-def state(cube):
-    return (cube.corners, str(cube)) if isinstance(cube, Cube3x3) else (cube.state, str(cube))
-
-
 def after(cls, moves):
     cube = cls()
     cube.do_moves(moves)
-    return state(cube)
+    return snapshot(cube)
 
 
 def by_methods(cls, moves):
     cube = cls()
     apply_methods(cube, moves)
-    return state(cube)
+    return snapshot(cube)
 
 
 def test_separator_list_matches_python():
@@ -45,7 +41,7 @@ class TestSeparators:
         for moves in ["", " \t\n", "".join(SEPARATORS) * 3]:
             cube = cls()
             assert cube.do_moves(moves) is None
-            assert state(cube) == state(cls())
+            assert snapshot(cube) == snapshot(cls())
 
     @pytest.mark.parametrize("separator", SEPARATORS, ids=lambda c: f"U+{ord(c):04X}")
     def test_each_separator_splits(self, cls, separator):
@@ -55,7 +51,7 @@ class TestSeparators:
     @pytest.mark.parametrize("other", NOT_SEPARATORS, ids=lambda c: f"U+{ord(c):04X}")
     def test_other_characters_do_not_split(self, cls, other):
         # "U?U" is one unknown token, skipped whole.
-        assert after(cls, f"U{other}U") == state(cls())
+        assert after(cls, f"U{other}U") == snapshot(cls())
         assert after(cls, f"R U{other}U F") == by_methods(cls, ["R", "F"])
 
     def test_runs_and_ends(self, cls):
@@ -73,14 +69,14 @@ class TestTokens:
         assert after(cls, face + "'") == after(cls, face + "!") == by_methods(cls, [face + "'"])
         assert after(cls, face + "2") == after(cls, f"{face} {face}") == by_methods(cls, [face, face])
         for undo in [f"{face}2 {face}2", f"{face} {face} {face} {face}", f"{face}' {face}", f"{face}! {face}"]:
-            assert after(cls, undo) == state(cls())
+            assert after(cls, undo) == snapshot(cls())
 
     @pytest.mark.parametrize(
         "token", ["u", "x", "M", "E", "S", "Rw", "r", "UU", "U3", "U2'", "U'2", "2U", "U\u2019", "U'!", "'", "2",
                   "U\x00", "\x00U", "R\u0301", "ＵＤ", "Ｕ", "U''"]
     )
     def test_unknown_tokens_are_skipped(self, cls, token):
-        assert after(cls, token) == state(cls())
+        assert after(cls, token) == snapshot(cls())
         assert after(cls, f"R {token} U") == by_methods(cls, ["R", "U"])
 
     def test_order_is_left_to_right(self, cls):
@@ -89,13 +85,13 @@ class TestTokens:
 
     def test_sexy_move(self, cls):
         assert after(cls, "R U R' U'")[0] == 0x3C8A41DA01
-        assert after(cls, "R U R' U' " * 6) == state(cls())
+        assert after(cls, "R U R' U' " * 6) == snapshot(cls())
 
     def test_applies_in_place_on_the_current_state(self, cls):
         cube = cls()
         cube.do_moves("R")
         cube.do_moves("U")
-        assert state(cube) == after(cls, "R U")
+        assert snapshot(cube) == after(cls, "R U")
 
 
 class TestAgainstMethodCalls:

@@ -3,7 +3,7 @@
 import pytest
 from hypothesis import given, strategies as st
 
-from conftest import FACES, METHOD, QUARTER_TURNS, apply_methods, move_lists
+from conftest import FACES, METHOD, QUARTER_TURNS, apply_methods, move_lists, snapshot
 from turnwheel import Cube2x2, Cube3x3
 
 SOLVED = 0x398A418820
@@ -46,10 +46,6 @@ def scrambled(moves, cls=Cube3x3):
     return cube
 
 
-def full_state(cube):
-    return (cube.corners, str(cube)) if isinstance(cube, Cube3x3) else (cube.state, str(cube))
-
-
 def inverse(move):
     return move[0] if move.endswith("'") else move + "'"
 
@@ -84,19 +80,19 @@ class TestComposition:
         for cls in (Cube3x3, Cube2x2):
             for move in QUARTER_TURNS:
                 cube = scrambled(moves, cls)
-                before = full_state(cube)
+                before = snapshot(cube)
                 getattr(cube, METHOD[move])()
                 getattr(cube, METHOD[inverse(move)])()
-                assert full_state(cube) == before
+                assert snapshot(cube) == before
 
     @given(move_lists, st.sampled_from(QUARTER_TURNS))
     def test_four_equal_turns_restore(self, moves, move):
         for cls in (Cube3x3, Cube2x2):
             cube = scrambled(moves, cls)
-            before = full_state(cube)
+            before = snapshot(cube)
             for _ in range(4):
                 getattr(cube, METHOD[move])()
-            assert full_state(cube) == before
+            assert snapshot(cube) == before
 
     @given(move_lists, st.sampled_from(QUARTER_TURNS))
     def test_corner_only_turn_leaves_edges(self, moves, move):
@@ -110,7 +106,7 @@ class TestComposition:
         cycle(*offsets, ori)
         assert cube.corners == corners
         getattr(reference, METHOD[move])()
-        assert full_state(cube) == full_state(reference)
+        assert snapshot(cube) == snapshot(reference)
 
     @given(move_lists)
     def test_u_and_d_halves_make_the_whole_turn(self, moves):
@@ -119,7 +115,7 @@ class TestComposition:
             getattr(halves, f"do_{face}_move_corners")()
             getattr(halves, f"do_{face}_move_edges")()
             getattr(whole, f"do_{face}_move")()
-            assert full_state(halves) == full_state(whole)
+            assert snapshot(halves) == snapshot(whole)
 
     def test_sexy_move_has_order_six(self):
         for cls in (Cube3x3, Cube2x2):
@@ -127,10 +123,10 @@ class TestComposition:
             states = []
             for _ in range(6):
                 apply_methods(cube, ["R", "U", "R'", "U'"])
-                states.append(full_state(cube))
+                states.append(snapshot(cube))
             assert states[0][0] == 0x3C8A41DA01
-            assert states[-1] == full_state(cls())
-            assert full_state(cls()) not in states[:-1]
+            assert states[-1] == snapshot(cls())
+            assert snapshot(cls()) not in states[:-1]
 
     @given(move_lists)
     def test_two_cube_sizes_agree_on_corners(self, moves):
@@ -161,15 +157,15 @@ class TestEdgeCycle:
         cycled, turned = Cube3x3(), Cube3x3()
         cycled.rotate_edges(0, 5, 10, 15, 0)
         turned.do_u_move_edges()
-        assert full_state(cycled) == full_state(turned)
+        assert snapshot(cycled) == snapshot(turned)
         cycled.rotate_edges_prime(0, 5, 10, 15, 0)
-        assert full_state(cycled) == full_state(Cube3x3())
+        assert snapshot(cycled) == snapshot(Cube3x3())
 
     def test_prime_cycle_runs_the_other_way(self):
         a, b = Cube3x3(), Cube3x3()
         a.rotate_edges_prime(0, 5, 10, 15, 0)
         b.do_u_prime_move_edges()
-        assert full_state(a) == full_state(b)
+        assert snapshot(a) == snapshot(b)
 
     @given(move_lists, st.sampled_from(list(EDGE_CYCLES)), st.integers(0, 3))
     def test_ori_uses_bit_zero_only(self, moves, face, ori):
@@ -177,7 +173,7 @@ class TestEdgeCycle:
         a, b = scrambled(moves), scrambled(moves)
         a.rotate_edges(*offsets, ori)
         b.rotate_edges(*offsets, ori & 1)
-        assert full_state(a) == full_state(b)
+        assert snapshot(a) == snapshot(b)
 
     def test_odd_ori_flips_the_moved_edges(self):
         flipped, plain = Cube3x3(), Cube3x3()
@@ -188,7 +184,7 @@ class TestEdgeCycle:
         # Flipping twice is no flip.
         flipped.rotate_edges(0, 5, 10, 15, 1)
         plain.rotate_edges(0, 5, 10, 15, 0)
-        assert full_state(flipped) == full_state(plain)
+        assert snapshot(flipped) == snapshot(plain)
 
     @given(move_lists, st.sampled_from(list(EDGE_CYCLES)), st.integers(0, 2**58 - 1), st.integers(0, 2**63))
     def test_offsets_are_taken_modulo_64(self, moves, face, multiple, ori):
@@ -196,22 +192,22 @@ class TestEdgeCycle:
         a, b = scrambled(moves), scrambled(moves)
         a.rotate_edges(*(o + 64 * ((multiple >> k) & 0xFF) for k, o in enumerate(offsets)), ori)
         b.rotate_edges(*offsets, ori)
-        assert full_state(a) == full_state(b)
+        assert snapshot(a) == snapshot(b)
         a.rotate_edges_prime(64, 69, 74, 79, ori)
         b.rotate_edges_prime(0, 5, 10, 15, ori)
-        assert full_state(a) == full_state(b)
+        assert snapshot(a) == snapshot(b)
 
     @given(move_lists, st.lists(st.integers(0, 11), min_size=4, max_size=4, unique=True), st.integers(0, 1))
     def test_cycle_then_prime_restores(self, moves, slot_numbers, ori):
         offsets = [5 * s for s in slot_numbers]
         cube = scrambled(moves)
-        before = full_state(cube)
+        before = snapshot(cube)
         cube.rotate_edges(*offsets, ori)
         cube.rotate_edges_prime(*offsets, ori)
-        assert full_state(cube) == before
+        assert snapshot(cube) == before
         for _ in range(4):
             cube.rotate_edges(*offsets, 0)
-        assert full_state(cube) == before
+        assert snapshot(cube) == before
 
     @pytest.mark.parametrize("face", FACES)
     def test_every_face_turn_is_its_corner_turn_and_edge_cycle(self, face):
@@ -222,7 +218,7 @@ class TestEdgeCycle:
             getattr(built, METHOD[move] + "_corners")()
             (built.rotate_edges_prime if prime else built.rotate_edges)(*offsets, ori)
             getattr(turned, METHOD[move])()
-            assert full_state(built) == full_state(turned)
+            assert snapshot(built) == snapshot(turned)
 
     def test_offsets_off_the_slot_grid_do_not_fail(self):
         cube = Cube3x3()

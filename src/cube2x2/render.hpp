@@ -34,11 +34,8 @@ inline constexpr std::size_t kNetCapacity = 512;
 
 constexpr Text<kNetCapacity> render(const State& state) {
     Text<kNetCapacity> text;
-    char* out = cube3x3::put<sizeof kIndent.bytes>(text.bytes, kIndent.bytes, kIndent.size);
-    out = cube3x3::draw(out, kNet, state.corners, 0);
-    text.size = std::size_t(out - text.bytes);
+    cube3x3::draw_net(text, kIndent, kNet, state.corners, 0);
     return text;
 }
-
 
 }  // namespace turnwheel::cube2x2

@@ -3,11 +3,11 @@
 // the nine-line net.
 #pragma once
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <optional>
-#include <type_traits>
 #include <string_view>
+#include <type_traits>
 
 #include "../text.hpp"
 #include "state.hpp"
@@ -248,6 +248,15 @@ constexpr char* draw(char* out, const std::array<Facelet, N>& net, std::uint64_t
     return out;
 }
 
+// The whole net: the first line's indent, then every facelet with its gap.
+template <std::size_t Capacity, std::size_t N>
+constexpr void draw_net(Text<Capacity>& text, const Gap& indent, const std::array<Facelet, N>& net,
+                        std::uint64_t corners, std::uint64_t edges) {
+    char* out = put<sizeof indent.bytes>(text.bytes, indent.bytes, indent.size);
+    out = draw(out, net, corners, edges);
+    text.size = std::size_t(out - text.bytes);
+}
+
 // The net, or the fault of an edge piece id that has no colours.
 constexpr TextOrFault<kNetCapacity> render(const State& state) {
     TextOrFault<kNetCapacity> result;
@@ -256,12 +265,8 @@ constexpr TextOrFault<kNetCapacity> render(const State& state) {
         result.fault = {std::size(EDGE_COLORS), std::size_t(field(state.edges, *slot) & 15)};
         return result;
     }
-    char* const start = result.text.bytes;
-    char* out = put<sizeof kIndent.bytes>(start, kIndent.bytes, kIndent.size);
-    out = draw(out, kNet, state.corners, state.edges);
-    result.text.size = std::size_t(out - start);
+    draw_net(result.text, kIndent, kNet, state.corners, state.edges);
     return result;
 }
-
 
 }  // namespace turnwheel::cube3x3

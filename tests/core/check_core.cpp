@@ -213,6 +213,8 @@ static void check_rendering() {
     const auto solved = render(kSolved);
     CHECK(!solved.failed && solved.text.size == 789);
     CHECK(cube2x2::render(cube2x2::kSolved).size == 364);
+    CHECK(cube2x2::get_sticker(kSolvedCorners, 2, 1).view() == ansi_color(U'G').view());
+    CHECK(cube2x2::get_sticker(kSolvedCorners | std::uint64_t{1} << 13, 2, 1).view() == ansi_color(U'R').view());
     // Unused high bits do not show.
     CHECK(render(State{kSolvedCorners | 0xffffff0000000000ull, kSolvedEdges | 0xf000000000000000ull}).text.view() ==
           solved.text.view());
