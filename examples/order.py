@@ -4,12 +4,13 @@ started: the order of the sequence, found by turning until the net repeats.
     python3 examples/order.py "R U R' U'"     # 6
 """
 
-import sys
+import argparse
 from typing import Union
 
 from turnwheel import Cube2x2, Cube3x3
 
 Cube = Union[Cube2x2, Cube3x3]
+EXAMPLES = ["R U R' U'", "R U", "R U2 D' B D'", "F"]
 
 
 def order(moves: str, cube: Cube, limit: int = 10_000) -> int:
@@ -23,8 +24,10 @@ def order(moves: str, cube: Cube, limit: int = 10_000) -> int:
 
 
 def main() -> None:
-    sequences = sys.argv[1:] or ["R U R' U'", "R U", "R U2 D' B D'", "F"]
-    for moves in sequences:
+    parser = argparse.ArgumentParser(description="Print the order of move sequences on both cubes.")
+    parser.add_argument("sequences", nargs="*", metavar="MOVES", help="a move string such as \"R U R' U'\"")
+    args = parser.parse_args()
+    for moves in args.sequences or EXAMPLES:
         print(f"{moves!r}: order {order(moves, Cube3x3())} on the 3x3x3, {order(moves, Cube2x2())} on the 2x2x2")
 
 

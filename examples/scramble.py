@@ -1,10 +1,10 @@
 """Prints a random scramble of face turns and the net it leaves.
 
-    python3 examples/scramble.py [length] [seed]
+    python3 examples/scramble.py [--seed SEED] [length]
 """
 
+import argparse
 import random
-import sys
 
 from turnwheel import Cube3x3
 
@@ -23,10 +23,19 @@ def scramble(length: int, rng: random.Random) -> str:
     return " ".join(moves)
 
 
+def count(text: str) -> int:
+    value = int(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, not {value}")
+    return value
+
+
 def main() -> None:
-    length = int(sys.argv[1]) if len(sys.argv) > 1 else 20
-    rng = random.Random(int(sys.argv[2])) if len(sys.argv) > 2 else random.Random()
-    moves = scramble(length, rng)
+    parser = argparse.ArgumentParser(description="Print a random scramble of face turns and the net it leaves.")
+    parser.add_argument("length", nargs="?", type=count, default=20, help="number of face turns (default 20)")
+    parser.add_argument("--seed", type=int, help="seed for a repeatable scramble")
+    args = parser.parse_args()
+    moves = scramble(args.length, random.Random(args.seed))
     cube = Cube3x3()
     cube.do_moves(moves)
     print(moves)

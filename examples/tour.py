@@ -1,9 +1,20 @@
 """A short tour of turnwheel: both cubes, turns, move strings and the net."""
 
+import argparse
+
 from turnwheel import Cube2x2, Cube3x3
+
+SCRAMBLE = "R U F' L2 D B!"
+
+
+def slot_groups(binary: str) -> str:
+    """The 24 unused high bits, then slot 7 down to slot 0, five bits each."""
+    return " ".join([binary[:24]] + [binary[24 + 5 * i : 29 + 5 * i] for i in range(8)])
 
 
 def main() -> None:
+    description = "A short tour of both cubes: turns, move strings, the corner word and the nets."
+    argparse.ArgumentParser(description=description).parse_args()
     cube = Cube3x3()
     print("A new 3x3x3 cube is solved:")
     print(cube, end="")
@@ -18,16 +29,16 @@ def main() -> None:
     cube.do_moves("R U R' U' " * 5)
     print(f"five more times as one move string, back home: {cube.corners == Cube3x3().corners}")
 
-    cube.do_moves("F2 B' L R! D U2")
-    print("after F2 B' L R' D U2:")
+    cube.do_moves(SCRAMBLE)
+    print(f"after {SCRAMBLE}:")
     print(cube, end="")
-    print("corner word in binary, slot 7 to slot 0 in groups of five from bit 39:")
-    print(cube.to_binary())
+    print("corner word in binary: 24 unused bits, then slot 7 down to slot 0, five bits each:")
+    print(slot_groups(cube.to_binary()))
 
     small = Cube2x2()
     print("A new 2x2x2 cube:")
     print(small, end="")
-    small.do_moves("F2 B' L R! D U2")
+    small.do_moves(SCRAMBLE)
     print("the 2x2x2 cube after the same moves has the same corners:", small.state == cube.corners)
     print(small, end="")
 

@@ -1,0 +1,43 @@
+"""The example programs run, take --help, and refuse bad arguments cleanly."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+pytestmark = pytest.mark.skipif(not EXAMPLES.is_dir(), reason="the examples are not beside the tests")
+
+
+def run(*args):
+    return subprocess.run([sys.executable, *map(str, args)], capture_output=True, text=True, timeout=120)
+
+
+@pytest.mark.parametrize("name", ["tour.py", "scramble.py", "order.py"])
+def test_help_is_a_usage_not_a_run(name):
+    result = run(EXAMPLES / name, "--help")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("usage: ")
+
+
+def test_order_of_one_sequence():
+    result = run(EXAMPLES / "order.py", "R U")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "'R U': order 105 on the 3x3x3, 15 on the 2x2x2\n"
+
+
+def test_scramble_is_repeatable_and_checks_its_length():
+    first, second = run(EXAMPLES / "scramble.py", "--seed", 5, 12), run(EXAMPLES / "scramble.py", "--seed", 5, 12)
+    assert first.returncode == 0 and first.stdout == second.stdout
+    assert len(first.stdout.splitlines()[0].split()) == 12
+    bad = run(EXAMPLES / "scramble.py", "many")
+    assert bad.returncode == 2 and "Traceback" not in bad.stderr and "usage:" in bad.stderr
+
+
+def test_tour_prints_the_binary_in_slot_groups():
+    result = run(EXAMPLES / "tour.py")
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    groups = lines[lines.index(next(l for l in lines if l.startswith("corner word in binary"))) + 1].split()
+    assert [len(g) for g in groups] == [24] + [5] * 8
