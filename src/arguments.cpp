@@ -70,16 +70,26 @@ bool U64::convert(PyObject* object, std::uint64_t& out) {
     return true;
 }
 
-bool Utf8::convert(PyObject* object, std::string_view& out) {
+bool Units::convert(PyObject* object, MoveText& out) {
     if (!PyUnicode_Check(object)) {
         errors::cannot_cast(object, "str");
         return false;
     }
-    Py_ssize_t size;
-    const char* bytes = PyUnicode_AsUTF8AndSize(object, &size);
-    if (bytes == nullptr) return false;
-    out = std::string_view(bytes, static_cast<std::size_t>(size));
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(object) != 0) return false;
+#endif
+    out = MoveText(PyUnicode_DATA(object), static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)),
+                   static_cast<unsigned>(PyUnicode_KIND(object)));
     return true;
+}
+
+void Units::refuse(PyObject* object) {
+    // Encoding raises the interpreter's own UnicodeEncodeError; the bytes it
+    // would make are not kept.
+    PyObject* encoded = PyUnicode_AsUTF8String(object);
+    if (encoded == nullptr) return;
+    Py_DECREF(encoded);
+    errors::api_call_failed();
 }
 
 }  // namespace turnwheel

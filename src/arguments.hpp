@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #include "fixed_string.hpp"
+#include "move_text.hpp"
 
 namespace turnwheel {
 
@@ -24,13 +24,19 @@ bool bind_no_arguments(const char* full_name, PyObject* args, PyObject* kwargs);
 // An int (or int subclass) directly, anything else through __index__.
 struct U64 {
     using type = std::uint64_t;
+    static constexpr bool runs_python = true;  // an __index__ method
     static bool convert(PyObject* object, std::uint64_t& out);
 };
 
-// A str (or str subclass) as a view of its UTF-8 form, which the str owns.
-struct Utf8 {
-    using type = std::string_view;
-    static bool convert(PyObject* object, std::string_view& out);
+// A str (or str subclass) as a view of its own code units, which the str
+// owns: nothing is copied or cached. An operation that finds the text cannot
+// be encoded (a lone surrogate) calls `refuse`, which raises what encoding
+// it raises.
+struct Units {
+    using type = MoveText;
+    static constexpr bool runs_python = false;
+    static bool convert(PyObject* object, MoveText& out);
+    static void refuse(PyObject* object);
 };
 
 template <FixedString Name, class Converter>
@@ -42,6 +48,6 @@ struct Parameter {
 template <FixedString Name>
 using U64Parameter = Parameter<Name, U64>;
 template <FixedString Name>
-using TextParameter = Parameter<Name, Utf8>;
+using TextParameter = Parameter<Name, Units>;
 
 }  // namespace turnwheel

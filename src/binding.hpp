@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "arguments.hpp"
@@ -129,13 +130,22 @@ PyObject* convert_and_apply(Object* cube, PyObject* const* bound, std::index_seq
     std::tuple<typename Params::converter::type...> values;
     // The fold stops at the first argument that does not convert.
     if (!(convert_argument<Params>(bound[I], std::get<I>(values)) && ...)) return nullptr;
-    Operation(cube->state, std::get<I>(values)...);
+    if constexpr (std::is_void_v<decltype(Operation(cube->state, std::get<I>(values)...))>) {
+        Operation(cube->state, std::get<I>(values)...);
+    } else if (!Operation(cube->state, std::get<I>(values)...)) {
+        // An operation that can refuse its one argument leaves the cube as it was.
+        static_assert(sizeof...(Params) == 1);
+        (Params::converter::refuse(bound[I]), ...);
+        return nullptr;
+    }
     Py_RETURN_NONE;
 }
 
 // Binds, checks the receiver, borrows exclusively, converts in parameter
 // order, applies. Argument conversion may run Python code (__index__) while
 // the borrow is held; that is what refuses re-entrant calls on this cube.
+// A call whose conversions run no Python code only checks the borrow, as
+// turns do.
 template <class Traits, FixedString Member, auto Operation, class... Params>
 PyObject* arguments_wrapper(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static_assert(sizeof...(Params) > 0 && sizeof...(Params) <= 8);
@@ -145,7 +155,10 @@ PyObject* arguments_wrapper(PyObject* self, PyObject* const* args, Py_ssize_t na
         return nullptr;
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
-    ExclusiveBorrow borrow(cube->borrow);
+    // Only a conversion that can run Python code makes the borrow visible.
+    using Borrow = std::conditional_t<(Params::converter::runs_python || ...), ExclusiveBorrow,
+                                      UnobservedExclusiveBorrow>;
+    Borrow borrow(cube->borrow);
     if (!borrow) return nullptr;
     return convert_and_apply<Operation, Params...>(cube, bound, std::index_sequence_for<Params...>{});
 }

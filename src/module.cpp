@@ -7,6 +7,7 @@
 
 #include "cube2x2/members.hpp"
 #include "cube3x3/members.hpp"
+#include "engine/engine.hpp"
 #include "errors.hpp"
 #include "registration.hpp"
 
@@ -42,6 +43,7 @@ PyObject* initialise() {
         return nullptr;
     }
     if (module_cache == nullptr) {
+        engine::chosen();  // the processor check, once, at import rather than in the first call
         module_cache = build_module();
         if (module_cache == nullptr) return nullptr;
     }

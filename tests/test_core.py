@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
-SOURCE = ROOT / "tests" / "core" / "check_core.cpp"
+SOURCES = [ROOT / "tests" / "core" / "check_core.cpp", *sorted((ROOT / "src" / "engine").glob("*.cpp"))]
 FLAGS = ["-std=c++20", "-O2", "-Wall", "-Wextra", "-Wpedantic", "-Werror", f"-I{ROOT / 'src'}"]
 
 
@@ -22,7 +22,7 @@ def compiler():
 
 def build_and_run(tmp_path, extra):
     binary = tmp_path / "check_core"
-    subprocess.run([compiler(), *FLAGS, *extra, str(SOURCE), "-o", str(binary)], check=True, timeout=300)
+    subprocess.run([compiler(), *FLAGS, *extra, *map(str, SOURCES), "-o", str(binary)], check=True, timeout=300)
     result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stdout + result.stderr
     assert ", 0 failed" in result.stdout

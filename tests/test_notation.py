@@ -105,3 +105,56 @@ class TestAgainstMethodCalls:
         moves = ["R", "U", "R'", "U'"] * 25_002 + ["F2"]  # order 6 divides 25,002
         for cls in CUBES:
             assert after(cls, " ".join(moves)) == after(cls, "F2")
+
+
+# Pieces of text for long strings: tokens, skipped tokens, NUL and characters
+# of every width, so that strings of each storage width are read.
+PIECES = ["U", "D'", "R2", "L!", "F", "B2", "x", "U3", "R2'", "\x00", "U\x00", "\u00e9", "U\u2019", "Ｕ",
+          "\U0001F600", "LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL"]
+
+
+def reference_tokens(text):
+    """Tokens by the White_Space list, the slow way."""
+    tokens, current = [], ""
+    for c in text + " ":
+        if c in SEPARATORS:
+            if current:
+                tokens.append(current)
+            current = ""
+        else:
+            current += c
+    return [t for t in tokens if len(t) in (1, 2) and t[0] in "UDRLFB" and t[1:] in ("", "'", "!", "2")]
+
+
+class TestLongStrings:
+    """Strings long enough for the block-wise reading, checked against method calls."""
+
+    @given(st.lists(st.one_of(st.sampled_from(PIECES), st.sampled_from(SEPARATORS)), max_size=120),
+           st.integers(0, 70))
+    def test_tokens_across_block_edges(self, pieces, pad):
+        # Leading spaces shift every token across the 16-, 32- and 64-character edges.
+        text = " " * pad + "".join(p + (" " if i % 3 else "") for i, p in enumerate(pieces))
+        moves = [t.replace("!", "'") for t in reference_tokens(text)]
+        for cls in CUBES:
+            assert after(cls, text) == by_methods(cls, moves)
+
+    @pytest.mark.parametrize("cls", CUBES)
+    @pytest.mark.parametrize("position", [20, 63, 64, 65, 200])
+    def test_surrogate_far_in_refuses_the_whole_string(self, cls, position):
+        text = ("R U " * 60)[:position] + "\ud83d" + " F" * 10
+        cube = cls()
+        with pytest.raises(UnicodeEncodeError) as error:
+            cube.do_moves(text)
+        with pytest.raises(UnicodeEncodeError) as encoded:
+            text.encode()
+        assert str(error.value) == str(encoded.value)
+        assert snapshot(cube) == snapshot(cls())
+
+    @pytest.mark.parametrize("separator", ["\u3000", "\u00a0", "\U0001F600 "])
+    def test_no_copy_of_the_text_is_kept(self, separator):
+        import sys
+
+        text = separator.join(["R", "U", "R'", "U'"] * 2_500)
+        before = sys.getsizeof(text)
+        Cube3x3().do_moves(text)
+        assert sys.getsizeof(text) == before

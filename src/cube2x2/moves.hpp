@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "../cube3x3/moves.hpp"
 #include "../cube3x3/notation.hpp"
@@ -29,6 +28,13 @@ struct Turns {
     }
 };
 
-constexpr void do_moves(State& state, std::string_view moves) { cube3x3::apply_moves<Turns>(state, moves); }
+// The corner half of the 3x3's reading of a move string.
+inline bool do_moves(State& state, const MoveText& text) {
+    if (text.size < cube3x3::kShortText) return cube3x3::apply_moves<Turns>(state, text);
+    cube3x3::State both{state.corners, cube3x3::kSolvedEdges};
+    if (!engine::apply(both, text)) return false;
+    state.corners = both.corners;
+    return true;
+}
 
 }  // namespace turnwheel::cube2x2

@@ -1,67 +1,42 @@
 // Move strings: tokens separated by Unicode white space, each a face letter
-// alone or followed by "'", "!" or "2". One pass over the UTF-8 bytes, with
-// tokens as views into them; unknown tokens are skipped.
+// alone or followed by "'", "!" or "2"; every other token is skipped.
+//
+// This is the straightforward reading: one pass over the code units, each
+// token dispatched to its turn on the packed words. It serves short strings,
+// whose cost is the call itself, and is the reference the move engine is
+// checked against.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
+#include "../engine/engine.hpp"
+#include "../move_text.hpp"
 #include "moves.hpp"
 
 namespace turnwheel::cube3x3 {
 
-constexpr bool is_ascii_separator(unsigned char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
-
-// Length in bytes of the separator that starts at text[at], or 0 if the
-// character there is not one. Separators are exactly the characters with the
-// White_Space property: besides ASCII tab to carriage return and space, U+0085,
-// U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
-// Lead bytes never occur inside a character, so stepping through a token one
-// byte at a time cannot mistake its middle for a separator.
-constexpr std::size_t separator_length(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return is_ascii_separator(lead) ? 1 : 0;
-    const std::size_t left = text.size() - at;
-    switch (lead) {
-        case 0xC2:
-            return left >= 2 && (byte(1) == 0x85 || byte(1) == 0xA0) ? 2 : 0;
-        case 0xE1:
-            return left >= 3 && byte(1) == 0x9A && byte(2) == 0x80 ? 3 : 0;
-        case 0xE2: {
-            if (left < 3) return 0;
-            const unsigned char last = byte(2);
-            if (byte(1) == 0x80)
-                return (last >= 0x80 && last <= 0x8A) || last == 0xA8 || last == 0xA9 || last == 0xAF ? 3 : 0;
-            return byte(1) == 0x81 && last == 0x9F ? 3 : 0;
-        }
-        case 0xE3:
-            return left >= 3 && byte(1) == 0x80 && byte(2) == 0x80 ? 3 : 0;
-        default:
-            return 0;
-    }
-}
-
-// A token of one or two bytes as one number; the length is folded in so that
-// "U" and "U" followed by a NUL byte differ. Longer tokens map to 0.
-constexpr std::uint32_t token_key(std::string_view token) {
-    if (token.size() == 1) return static_cast<unsigned char>(token[0]);
-    if (token.size() == 2)
-        return 0x10000u | static_cast<unsigned char>(token[0]) | static_cast<unsigned char>(token[1]) << 8;
+// A token of one or two characters as one number; the length is folded in,
+// and a character beyond ASCII stands for all of them, since no token holds
+// one. Longer tokens map to 0.
+template <class Unit>
+constexpr std::uint32_t token_key(const Unit* token, std::size_t length) {
+    const auto ascii = [](Unit unit) { return std::uint32_t(unit < 0x80 ? unit : 0x80); };
+    if (length == 1) return ascii(token[0]);
+    if (length == 2) return 0x10000u | ascii(token[0]) | ascii(token[1]) << 8;
     return 0;
 }
 
 template <std::size_t N>
 constexpr std::uint32_t key(const char (&token)[N]) {
-    return token_key(std::string_view(token, N - 1));
+    return token_key(token, N - 1);
 }
 
 // Turns is a class with `template <Move> static void apply(State&)`.
-template <class Turns, class State>
-constexpr void apply_token(State& state, std::string_view token) {
+template <class Turns, class State, class Unit>
+constexpr void apply_token(State& state, const Unit* token, std::size_t length) {
     using enum Move;
-    switch (token_key(token)) {
+    switch (token_key(token, length)) {
         // clang-format off
         case key("U"): Turns::template apply<U>(state); break;
         case key("U'"): case key("U!"): Turns::template apply<UPrime>(state); break;
@@ -86,25 +61,38 @@ constexpr void apply_token(State& state, std::string_view token) {
     }
 }
 
-// Applies every recognised token of `moves`, left to right, in place.
-template <class Turns, class State>
-constexpr void apply_moves(State& target, std::string_view moves) {
-    // Bytes of the text may alias anything, the state included, so turning a
-    // local copy is what lets the state live in registers during the scan.
+// Applies every recognised token, left to right. Returns false, with
+// `target` unchanged, if the text holds a lone surrogate.
+template <class Turns, class State, class Unit>
+constexpr bool apply_units(State& target, const Unit* units, std::size_t size) {
+    // Turning a local copy keeps the state in registers during the scan, and
+    // leaves the target untouched if the text is refused.
     State state = target;
-    const std::size_t size = moves.size();
+    // Characters are tested one at a time; none is a separator unless
+    // is_separator says so, and only wide text can hold a surrogate.
+    const auto refused = [](Unit unit) {
+        if constexpr (sizeof(Unit) > 1) return is_surrogate(char32_t(unit));
+        return false;
+    };
     std::size_t at = 0;
     while (at < size) {
-        if (const std::size_t skip = separator_length(moves, at)) {
-            at += skip;
+        if (refused(units[at])) return false;
+        if (is_separator(char32_t(units[at]))) {
+            ++at;
             continue;
         }
         const std::size_t start = at;
-        do ++at;
-        while (at < size && separator_length(moves, at) == 0);
-        apply_token<Turns>(state, moves.substr(start, at - start));
+        while (++at < size && !is_separator(char32_t(units[at])))
+            if (refused(units[at])) return false;
+        apply_token<Turns>(state, units + start, at - start);
     }
     target = state;
+    return true;
+}
+
+template <class Turns, class State>
+constexpr bool apply_moves(State& state, const MoveText& text) {
+    return visit_units(text, [&](const auto* units, std::size_t size) { return apply_units<Turns>(state, units, size); });
 }
 
 struct WholeTurns {
@@ -114,6 +102,17 @@ struct WholeTurns {
     }
 };
 
-constexpr void do_moves(State& state, std::string_view moves) { apply_moves<WholeTurns>(state, moves); }
+// The packed, token-by-token reading of a whole move string.
+constexpr bool reference_moves(State& state, const MoveText& text) { return apply_moves<WholeTurns>(state, text); }
+
+// Below this many characters a string costs what the call costs, and the
+// engine's unpacking and packing of the cube would be most of it.
+inline constexpr std::size_t kShortText = 16;
+
+// Applies a move string; false, with the cube unchanged, if the text holds a
+// lone surrogate.
+inline bool do_moves(State& state, const MoveText& text) {
+    return text.size < kShortText ? reference_moves(state, text) : engine::apply(state, text);
+}
 
 }  // namespace turnwheel::cube3x3

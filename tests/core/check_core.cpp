@@ -13,6 +13,7 @@
 #include "cube3x3/moves.hpp"
 #include "cube3x3/notation.hpp"
 #include "cube3x3/render.hpp"
+#include "engine/engine.hpp"
 
 using namespace turnwheel;
 using namespace turnwheel::cube3x3;
@@ -72,7 +73,7 @@ static void check_published_values() {
         CHECK(s.edges == row.edges);
     }
     State sexy = kSolved;
-    do_moves(sexy, "R U R' U'");
+    do_moves(sexy, std::string_view("R U R' U'"));
     CHECK(sexy.corners == 0x3c8a41da01 && sexy.edges == 0x058128398a418941);
 }
 
@@ -108,7 +109,7 @@ static void check_invariants() {
     State s = kSolved;
     for (int i = 0; i < 5000; ++i) {
         const char* tokens[] = {"U", "U'", "D", "D'", "R", "R'", "L", "L'", "F", "F'", "B", "B'"};
-        do_moves(s, tokens[next_random() % 12]);
+        do_moves(s, std::string_view(tokens[next_random() % 12]));
         CHECK(twist_sum(s.corners) % 3 == 0);
         CHECK(flip_count(s.edges) % 2 == 0);
         CHECK(s.corners >> 40 == 0 && s.edges >> 60 == 0);
@@ -174,28 +175,102 @@ static void check_edge_cycle() {
     CHECK(same(edge_turn<BPrime>, 0, 40, 20, 45, 1, true));
 }
 
-static State moved(std::string_view moves) {
+static State moved(const MoveText& moves) {
     State s = kSolved;
-    do_moves(s, moves);
+    CHECK(do_moves(s, moves));
     return s;
 }
 
 static bool same_state(const State& a, const State& b) { return a.corners == b.corners && a.edges == b.edges; }
 
 static void check_notation() {
-    CHECK(same_state(moved(""), kSolved));
-    CHECK(same_state(moved("U\xe3\x80\x80U"), moved("U2")));            // U+3000
-    CHECK(same_state(moved("U\xc2\x85U"), moved("U2")));                // U+0085
-    CHECK(same_state(moved("U\xe1\x9a\x80U"), moved("U2")));            // U+1680
-    CHECK(same_state(moved("U\xe2\x81\x9fU"), moved("U2")));            // U+205F
-    CHECK(same_state(moved("U\xe2\x80\x8bU"), kSolved));                // U+200B is no separator
+    CHECK(same_state(moved(std::string_view("")), kSolved));
+    CHECK(same_state(moved(std::u16string_view(u"U\u3000U")), moved(std::string_view("U2"))));
+    CHECK(same_state(moved(std::string_view("U\x85U")), moved(std::string_view("U2"))));  // Latin-1 U+0085
+    CHECK(same_state(moved(std::u16string_view(u"U\u1680U")), moved(std::string_view("U2"))));
+    CHECK(same_state(moved(std::u32string_view(U"U\u205FU\u3000\U0001F600")), moved(std::string_view("U2"))));
+    CHECK(same_state(moved(std::u16string_view(u"U\u200bU")), kSolved));  // U+200B is no separator
     CHECK(same_state(moved(std::string_view("U\0U", 3)), kSolved));
     CHECK(same_state(moved(std::string_view("U\0", 2)), kSolved));
-    // Truncated or stray UTF-8 never reads past the end.
-    CHECK(same_state(moved("R \xe3\x80"), moved("R")));
-    CHECK(same_state(moved("R \xc2"), moved("R")));
-    CHECK(same_state(moved("\xe2\x80 R"), moved("R")));
-    CHECK(same_state(moved("R! U2 F' B'"), moved("R' U U F' B'")));
+    CHECK(same_state(moved(std::string_view("R! U2 F' B'")), moved(std::string_view("R' U U F' B'"))));
+    // A lone surrogate refuses the whole text, wherever it stands.
+    for (const std::u16string_view text : {u"R U \xD800", u"\xDC00", u"R\xDBFFU"}) {
+        State s = kSolved;
+        CHECK(!do_moves(s, text) && same_state(s, kSolved));
+    }
+}
+
+// Text for the engines: tokens straddling every block edge, separators of
+// every kind, skipped tokens, NUL, characters of every width.
+static const char32_t* const kPieces[] = {
+    U"U", U"D", U"R", U"L", U"F", U"B", U"U'", U"R!", U"F2", U"B2", U"D'", U"L2", U"x", U"U3", U"R2'", U"Rw",
+    U"\0", U"U\0", U"\u00e9", U"U\u2019", U"\u200b", U"2", U"'", U"Ｕ", U"LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL",
+};
+static const char32_t kSeparators[] = {9,      10,     11,     12,     13,     32,     0x85,   0xA0,   0x1680,
+                                       0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
+                                       0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
+
+static std::u32string random_text(std::size_t length) {
+    std::u32string text;
+    while (text.size() < length) {
+        const auto roll = next_random() % 8;
+        if (roll < 3) {
+            text += kSeparators[next_random() % std::size(kSeparators)];
+        } else if (roll < 4) {
+            text += U"\U0001F600\u3000\u3000"[next_random() % 3];
+        } else {
+            text += kPieces[next_random() % std::size(kPieces)];
+            if (next_random() % 2) text += U' ';
+        }
+    }
+    text.resize(length);
+    return text;
+}
+
+// `text` in the narrowest of the interpreter's forms that holds it, or in a
+// given wider one; false if it needs more than `width` bytes a character.
+template <class Unit>
+static bool narrowed(const std::u32string& text, std::basic_string<Unit>& out) {
+    constexpr char32_t widest = sizeof(Unit) == 1 ? 0xFF : 0xFFFF;
+    out.clear();
+    for (char32_t c : text) {
+        if (c > widest) return false;
+        out += Unit(c);
+    }
+    return true;
+}
+
+static void check_engine_against_reference(engine::Isa isa, engine::Scanner scan, const MoveText& text) {
+    State start{random_corner_word(), next_random()}, reference = start, by_engine = start;
+    const bool reference_ok = reference_moves(reference, text), engine_ok = scan(by_engine, text);
+    CHECK(reference_ok == engine_ok);
+    if (!same_state(reference, by_engine))
+        std::printf("  %s engine differs on a text of %zu units, %u bytes each\n", engine::name(isa), text.size,
+                    text.width);
+    CHECK(same_state(reference, by_engine));
+}
+
+static void check_engines() {
+    for (const engine::Isa isa : engine::kIsas) {
+        const engine::Scanner scan = engine::scanner(isa);
+        if (scan == nullptr) continue;
+        std::printf("engine %s: checked against the packed reading\n", engine::name(isa));
+        for (std::size_t length = 0; length <= 200; ++length)
+            for (int round = 0; round < 12; ++round) {
+                std::u32string text = random_text(length);
+                if (round == 11 && length > 0) text[next_random() % length] = 0xD800 + next_random() % 0x800;
+                std::string latin1;
+                std::u16string ucs2;
+                std::u32string ucs4 = text;
+                if (narrowed(text, latin1)) check_engine_against_reference(isa, scan, std::string_view(latin1));
+                if (narrowed(text, ucs2)) check_engine_against_reference(isa, scan, std::u16string_view(ucs2));
+                check_engine_against_reference(isa, scan, std::u32string_view(ucs4));
+            }
+        // One long text of face tokens and spaces, the common case.
+        std::string scramble;
+        for (int k = 0; k < 20000; ++k) (scramble += "UDRLFB"[next_random() % 6]) += " '2 "[next_random() % 4];
+        check_engine_against_reference(isa, scan, std::string_view(scramble));
+    }
 }
 
 static void check_rendering() {
@@ -243,6 +318,7 @@ int main() {
     check_twist_three();
     check_edge_cycle();
     check_notation();
+    check_engines();
     check_rendering();
     std::printf("core checks (%u-bit words): %d passed, %d failed\n", unsigned(sizeof(void*) * 8), passed, failed);
     return failed == 0 ? 0 : 1;

@@ -1,0 +1,228 @@
+// The move engine's tables, derived at compile time from the turns: every
+// face token is one row that maps an unpacked cube (one byte a slot) to the
+// cube after the token, half turns included. A row is a byte shuffle and two
+// byte additions folded by a minimum:
+//
+//     source = cube[shuffle[i]];  cube[i] = min(source + add[i], source + add_fold[i])
+//
+// Lanes 0-15 hold the corner slots (0-7 used), lanes 16-31 the edge slots
+// (16-27 used); shuffle indices count within each half, as byte shuffles of
+// 16-byte vectors do. A corner lane adds 8 per twist step and folds by 24
+// (min(x, x - 24) subtracts 24 exactly when x >= 24); an edge lane adds 16
+// and folds by 32, which is XOR with 16. add_fold is add minus fold, so the
+// two sums are independent and the chain per token is three operations.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "moves.hpp"
+
+namespace turnwheel::cube3x3 {
+
+inline constexpr unsigned kLanes = 32;
+inline constexpr unsigned kEdgeLane = 16;
+
+struct alignas(32) TokenRow {
+    std::uint8_t shuffle[kLanes];
+    std::uint8_t add[kLanes];
+    std::uint8_t add_fold[kLanes];
+};
+
+// The cube one byte a slot, unused lanes zero.
+struct alignas(32) Unpacked {
+    std::uint8_t lanes[kLanes];
+};
+
+inline constexpr std::uint64_t kCornerSlotBits = (std::uint64_t{1} << (kFieldBits * kCornerSlots)) - 1;
+inline constexpr std::uint64_t kEdgeSlotBits = (std::uint64_t{1} << (kFieldBits * kEdgeSlots)) - 1;
+
+constexpr Unpacked unpack(const State& state) {
+    Unpacked cube{};
+    for (unsigned i = 0; i < kCornerSlots; ++i) cube.lanes[i] = std::uint8_t(field(state.corners, i));
+    for (unsigned i = 0; i < kEdgeSlots; ++i) cube.lanes[kEdgeLane + i] = std::uint8_t(field(state.edges, i));
+    return cube;
+}
+
+// Bits outside the slots pass through from `before`.
+constexpr State pack(const Unpacked& cube, const State& before) {
+    std::uint64_t corners = before.corners & ~kCornerSlotBits, edges = before.edges & ~kEdgeSlotBits;
+    for (unsigned i = 0; i < kCornerSlots; ++i) corners |= std::uint64_t{cube.lanes[i]} << offset_of(i);
+    for (unsigned i = 0; i < kEdgeSlots; ++i) edges |= std::uint64_t{cube.lanes[kEdgeLane + i]} << offset_of(i);
+    return {corners, edges};
+}
+
+constexpr Unpacked apply_row(const TokenRow& row, const Unpacked& cube) {
+    Unpacked next{};
+    for (unsigned i = 0; i < kLanes; ++i) {
+        const std::uint8_t source = cube.lanes[(i & kEdgeLane) | row.shuffle[i]];
+        const std::uint8_t a = std::uint8_t(source + row.add[i]), b = std::uint8_t(source + row.add_fold[i]);
+        next.lanes[i] = a < b ? a : b;
+    }
+    return next;
+}
+
+inline constexpr TokenRow kIdentityRow = [] {
+    TokenRow row{};
+    for (unsigned i = 0; i < kLanes; ++i) row.shuffle[i] = std::uint8_t(i % 16);
+    return row;
+}();
+
+// The row of one quarter turn, read off the turn itself: a probe with piece
+// i in slot i, twist and flip 0, shows where each slot's contents go and
+// what is added on the way.
+template <Move M>
+constexpr TokenRow quarter_row() {
+    TokenRow row = kIdentityRow;
+    State probe = kSolved;
+    whole_turn<M>(probe);
+    for (unsigned to = 0; to < kCornerSlots; ++to) {
+        const auto moved = field(probe.corners, to);
+        row.shuffle[to] = std::uint8_t(moved & 7);
+        row.add[to] = std::uint8_t(moved & 0x18);
+        row.add_fold[to] = std::uint8_t(row.add[to] - (row.add[to] ? 24 : 0));
+    }
+    for (unsigned to = 0; to < kEdgeSlots; ++to) {
+        const auto moved = field(probe.edges, to);
+        row.shuffle[kEdgeLane + to] = std::uint8_t(moved & 15);
+        row.add[kEdgeLane + to] = std::uint8_t(moved & 16);
+        row.add_fold[kEdgeLane + to] = std::uint8_t(row.add[kEdgeLane + to] - (row.add[kEdgeLane + to] ? 32 : 0));
+    }
+    return row;
+}
+
+// `first` then `second` as one row: the shuffles compose, the additions sum
+// (modulo three twists, or two flips), and a lane folds if either step did.
+constexpr TokenRow compose(const TokenRow& first, const TokenRow& second) {
+    TokenRow row{};
+    for (unsigned i = 0; i < kLanes; ++i) {
+        const unsigned half = i & kEdgeLane, via = half | second.shuffle[i];
+        row.shuffle[i] = first.shuffle[via];
+        const unsigned fold1 = std::uint8_t(first.add[via] - first.add_fold[via]);
+        const unsigned fold2 = std::uint8_t(second.add[i] - second.add_fold[i]);
+        const unsigned fold = fold1 | fold2, modulus = half ? 32 : 24;
+        const unsigned add = (first.add[via] + second.add[i]) % modulus;
+        row.add[i] = std::uint8_t(add);
+        row.add_fold[i] = std::uint8_t(add - fold);
+    }
+    return row;
+}
+
+// Rows by token: 3 * face + 0 clockwise, 1 counter-clockwise, 2 half turn,
+// faces in the order U D R L F B; one more row, the identity, for every
+// token that is skipped.
+inline constexpr unsigned kSkipRow = 18;
+
+template <Move Clockwise, Move Counter>
+constexpr void face_rows(TokenRow* rows) {
+    rows[0] = quarter_row<Clockwise>();
+    rows[1] = quarter_row<Counter>();
+    rows[2] = compose(rows[0], rows[0]);
+}
+
+inline constexpr std::array<TokenRow, kSkipRow + 1> kTokenRows = [] {
+    using enum Move;
+    std::array<TokenRow, kSkipRow + 1> rows{};
+    face_rows<U, UPrime>(&rows[0]);
+    face_rows<D, DPrime>(&rows[3]);
+    face_rows<R, RPrime>(&rows[6]);
+    face_rows<L, LPrime>(&rows[9]);
+    face_rows<F, FPrime>(&rows[12]);
+    face_rows<B, BPrime>(&rows[15]);
+    rows[kSkipRow] = kIdentityRow;
+    return rows;
+}();
+
+// Each lane of a row depends on one source lane alone, so a probe family
+// that puts every 5-bit value in every slot (slot i holds (i + k) mod 32 for
+// k = 0..31, high bits set too) checks a row against its turns on every
+// possible input.
+template <Move M, unsigned Times>
+constexpr bool row_matches(unsigned row) {
+    for (unsigned k = 0; k < 32; ++k) {
+        State state{~kCornerSlotBits, ~kEdgeSlotBits};
+        for (unsigned i = 0; i < kEdgeSlots; ++i) {
+            const std::uint64_t value = (i + k) % 32;
+            if (i < kCornerSlots) state.corners |= value << offset_of(i);
+            state.edges |= value << offset_of(i);
+        }
+        const State by_row = pack(apply_row(kTokenRows[row], unpack(state)), state);
+        for (unsigned t = 0; t < Times; ++t) whole_turn<M>(state);
+        if (by_row.corners != state.corners || by_row.edges != state.edges) return false;
+    }
+    return true;
+}
+
+template <Move Clockwise, Move Counter>
+constexpr bool face_matches(unsigned face) {
+    return row_matches<Clockwise, 1>(3 * face) && row_matches<Counter, 1>(3 * face + 1) &&
+           row_matches<Clockwise, 2>(3 * face + 2);
+}
+
+static_assert(face_matches<Move::U, Move::UPrime>(0) && face_matches<Move::D, Move::DPrime>(1) &&
+              face_matches<Move::R, Move::RPrime>(2) && face_matches<Move::L, Move::LPrime>(3) &&
+              face_matches<Move::F, Move::FPrime>(4) && face_matches<Move::B, Move::BPrime>(5));
+
+// ---- Tokens, byte by byte ----------------------------------------------------
+//
+// The engine reads text as bytes in which every separator is one of the
+// bytes below and every other character is a byte that is not: ASCII stays
+// itself, Latin-1 too (0x85 and 0xA0 are its separators), anything wider is
+// narrowed to ' ' or 0x80 first. A token is then classified by its first
+// byte, its second and its third, without branching:
+//   row_index = kFaceOf[first] + kSuffixOf[second] + kEndOf[third].
+
+constexpr bool is_separator_byte(unsigned byte) {
+    return byte == ' ' || (byte >= '\t' && byte <= '\r') || byte == 0x85 || byte == 0xA0;
+}
+
+inline constexpr std::uint8_t kNarrowedSeparator = ' ';
+inline constexpr std::uint8_t kNarrowedOther = 0x80;
+
+inline constexpr unsigned kFaces = 6;
+inline constexpr char kFaceLetters[] = "UDRLFB";
+
+// Second byte: 0 a separator (the token is one byte), 1 a prime mark, 2 the
+// digit two, 3 anything else. Third byte: 1 a separator, 0 not.
+inline constexpr std::array<std::uint8_t, 256> kFaceOf = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (auto& entry : table) entry = kFaces * 8;
+    for (unsigned f = 0; f < kFaces; ++f) table[std::uint8_t(kFaceLetters[f])] = std::uint8_t(f * 8);
+    return table;
+}();
+
+inline constexpr std::array<std::uint8_t, 256> kSuffixOf = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b)
+        table[b] = is_separator_byte(b) ? 0 : b == '\'' || b == '!' ? 2 : b == '2' ? 4 : 6;
+    return table;
+}();
+
+inline constexpr std::array<std::uint8_t, 256> kEndOf = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) table[b] = is_separator_byte(b) ? 1 : 0;
+    return table;
+}();
+
+inline constexpr std::array<std::uint8_t, (kFaces + 1) * 8> kRowOf = [] {
+    std::array<std::uint8_t, (kFaces + 1) * 8> table{};
+    for (unsigned f = 0; f <= kFaces; ++f)
+        for (unsigned suffix = 0; suffix < 4; ++suffix)
+            for (unsigned end = 0; end < 2; ++end) {
+                unsigned row = kSkipRow;
+                if (f < kFaces && suffix == 0) row = 3 * f;
+                if (f < kFaces && suffix == 1 && end) row = 3 * f + 1;
+                if (f < kFaces && suffix == 2 && end) row = 3 * f + 2;
+                table[f * 8 + suffix * 2 + end] = std::uint8_t(row);
+            }
+    return table;
+}();
+
+// The row of the token that starts at `at`; the two bytes after it must be
+// readable (text ends are padded with separators).
+constexpr unsigned token_row(const std::uint8_t* at) {
+    return kRowOf[kFaceOf[at[0]] + kSuffixOf[at[1]] + kEndOf[at[2]]];
+}
+
+}  // namespace turnwheel::cube3x3

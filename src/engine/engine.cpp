@@ -1,0 +1,50 @@
+// Which version of the engine runs: the best that this build holds and this
+// processor runs, decided once.
+#include "engine.hpp"
+
+namespace turnwheel::engine {
+
+bool scan_plain(cube3x3::State& state, const MoveText& text);
+#if defined(__x86_64__) || defined(__i386__)
+bool scan_ssse3(cube3x3::State& state, const MoveText& text);
+bool scan_avx2(cube3x3::State& state, const MoveText& text);
+#endif
+#if defined(__ARM_NEON)
+bool scan_neon(cube3x3::State& state, const MoveText& text);
+#endif
+
+const char* name(Isa isa) {
+    switch (isa) {
+        case Isa::Plain: return "plain";
+        case Isa::Ssse3: return "ssse3";
+        case Isa::Avx2: return "avx2";
+        case Isa::Neon: return "neon";
+    }
+    return "?";
+}
+
+Scanner scanner(Isa isa) {
+    switch (isa) {
+        case Isa::Plain: return scan_plain;
+#if defined(__x86_64__) || defined(__i386__)
+        case Isa::Ssse3: __builtin_cpu_init(); return __builtin_cpu_supports("ssse3") ? scan_ssse3 : nullptr;
+        case Isa::Avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2") ? scan_avx2 : nullptr;
+#endif
+#if defined(__ARM_NEON)
+        case Isa::Neon: return scan_neon;
+#endif
+        default: return nullptr;
+    }
+}
+
+Scanner chosen() {
+    static const Scanner best = [] {
+        Scanner found = nullptr;
+        for (Isa isa : kIsas)
+            if (Scanner candidate = scanner(isa)) found = candidate;
+        return found;
+    }();
+    return best;
+}
+
+}  // namespace turnwheel::engine

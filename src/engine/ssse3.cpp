@@ -1,0 +1,71 @@
+// The engine on 16-byte vectors with SSSE3: corners in one vector, edges in
+// another, a turn one byte shuffle, two additions and a minimum on each.
+#include "engine.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "../cube3x3/token_rows.hpp"
+
+// Only what follows is built for SSSE3; the headers above stay generic.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("ssse3")
+#endif
+
+#include "scan.hpp"
+#include "x86_text.hpp"
+
+namespace turnwheel::engine {
+namespace {
+
+__m128i load16(const std::uint8_t* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
+
+struct Ssse3 {
+    struct Cube {
+        __m128i corners, edges;
+    };
+
+    static Cube load(const Unpacked& cube) { return {load16(cube.lanes), load16(cube.lanes + 16)}; }
+    static void store(const Cube& cube, Unpacked& out) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(out.lanes), cube.corners);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out.lanes + 16), cube.edges);
+    }
+
+    static __m128i half_turn(__m128i half, const cube3x3::TokenRow& row, unsigned lane) {
+        const __m128i moved = _mm_shuffle_epi8(half, load16(row.shuffle + lane));
+        return _mm_min_epu8(_mm_add_epi8(moved, load16(row.add + lane)), _mm_add_epi8(moved, load16(row.add_fold + lane)));
+    }
+    static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) {
+        return {half_turn(cube.corners, row, 0), half_turn(cube.edges, row, 16)};
+    }
+
+    static std::uint64_t separators(const std::uint8_t* bytes) {
+        std::uint64_t mask = 0;
+        for (unsigned k = 0; k < kBlock; k += 16) mask |= std::uint64_t{x86::separators16(load16(bytes + k))} << k;
+        return mask;
+    }
+
+    template <class Unit>
+    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
+        return x86::narrow(units, bytes);
+    }
+};
+
+}  // namespace
+
+bool scan_ssse3(State& state, const MoveText& text) { return scan<Ssse3>(state, text); }
+
+}  // namespace turnwheel::engine
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#endif
