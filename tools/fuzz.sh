@@ -23,7 +23,7 @@ corpus=${TURNWHEEL_FUZZ_CORPUS:-$work/corpus}
 mkdir -p "$corpus"
 
 "$compiler" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -Wall -Wextra -Werror -I"$root/src" "$root/tests/fuzz/fuzz_core.cpp" -o "$work/fuzz_core"
+    -Wall -Wextra -Werror -I"$root/src" "$root/tests/fuzz/fuzz_core.cpp" "$root"/src/engine/*.cpp -o "$work/fuzz_core"
 echo "== fuzzing the core for ${seconds}s"
 "$work/fuzz_core" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "$root/tests/fuzz/corpus" \
     > "$work/log" 2>&1 || { tail -n 60 "$work/log"; exit 1; }

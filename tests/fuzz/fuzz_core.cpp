@@ -3,7 +3,8 @@
 // reference written the slow, obvious way. Built and run by tools/fuzz.sh.
 //
 // Input: the first byte picks the target, the rest is its data.
-//   0 mod 3: the rest is a move string, applied to both cube sizes;
+//   0 mod 3: the rest is a move string (its first byte picks 1-, 2- or 4-byte
+//            code units), applied by every reading to both cube sizes;
 //   1 mod 3: a starting edge word and five integers for rotate_edges and
 //            rotate_edges_prime (8 bytes each, little end first);
 //   2 mod 3: a corner word and an edge word to draw.
@@ -21,6 +22,7 @@
 #include "cube3x3/moves.hpp"
 #include "cube3x3/notation.hpp"
 #include "cube3x3/render.hpp"
+#include "engine/engine.hpp"
 
 using namespace turnwheel;
 using namespace turnwheel::cube3x3;
@@ -44,38 +46,18 @@ const std::set<char32_t> kWhiteSpace = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   
                                         0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
                                         0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
 
-// Splits into tokens the slow way: decode each character, test it against the
-// list of White_Space code points, and collect the raw bytes between them.
-std::vector<std::string> reference_tokens(std::string_view text) {
-    std::vector<std::string> tokens;
-    std::string current;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
-        std::size_t length = 1;
-        // A byte that starts no well-formed sequence stands for itself, in the
-        // way of Python's surrogateescape, so it is never a separator.
-        char32_t code = byte(0) < 0x80 ? byte(0) : 0xDC00 + byte(0);
-        const std::size_t want = byte(0) >= 0xF0 && byte(0) < 0xF5 ? 4 : byte(0) >= 0xE0 ? 3 : byte(0) >= 0xC2 ? 2 : 1;
-        if (byte(0) >= 0x80 && want > 1 && at + want <= text.size()) {
-            bool ok = true;
-            for (std::size_t k = 1; k < want; ++k) ok = ok && (byte(k) & 0xC0) == 0x80;
-            char32_t decoded = byte(0) & (0x7F >> want);
-            for (std::size_t k = 1; ok && k < want; ++k) decoded = decoded << 6 | (byte(k) & 0x3F);
-            const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-            // Overlong forms, surrogates and values past U+10FFFF are not well formed.
-            if (ok && decoded >= least[want] && decoded <= 0x10FFFF && (decoded < 0xD800 || decoded > 0xDFFF)) {
-                length = want;
-                code = decoded;
-            }
-        }
-        if (kWhiteSpace.count(code)) {
+// Splits into tokens the slow way: test each character against the list of
+// White_Space code points and collect the characters between them.
+std::vector<std::u32string> reference_tokens(const std::u32string& text) {
+    std::vector<std::u32string> tokens;
+    std::u32string current;
+    for (char32_t c : text) {
+        if (kWhiteSpace.count(c)) {
             if (!current.empty()) tokens.push_back(current);
             current.clear();
         } else {
-            current.append(text.substr(at, length));
+            current += c;
         }
-        at += length;
     }
     if (!current.empty()) tokens.push_back(current);
     return tokens;
@@ -99,39 +81,86 @@ struct Meaning {
     std::vector<Turn2> small;
 };
 
-const std::map<std::string, Meaning>& notation() {
+const std::map<std::u32string, Meaning>& notation() {
     using enum Move;
-    static const std::map<std::string, Meaning> table = [] {
-        std::map<std::string, Meaning> t;
-        const auto add = [&](const std::string& face, Turn3 cw, Turn3 ccw, Turn2 cw2, Turn2 ccw2) {
+    static const std::map<std::u32string, Meaning> table = [] {
+        std::map<std::u32string, Meaning> t;
+        const auto add = [&](const std::u32string& face, Turn3 cw, Turn3 ccw, Turn2 cw2, Turn2 ccw2) {
             t[face] = {{cw}, {cw2}};
-            t[face + "'"] = t[face + "!"] = {{ccw}, {ccw2}};
-            t[face + "2"] = {{cw, cw}, {cw2, cw2}};
+            t[face + U"'"] = t[face + U"!"] = {{ccw}, {ccw2}};
+            t[face + U"2"] = {{cw, cw}, {cw2, cw2}};
         };
-        add("U", whole<U>, whole<UPrime>, corners_only<U>, corners_only<UPrime>);
-        add("D", whole<D>, whole<DPrime>, corners_only<D>, corners_only<DPrime>);
-        add("R", whole<R>, whole<RPrime>, corners_only<R>, corners_only<RPrime>);
-        add("L", whole<L>, whole<LPrime>, corners_only<L>, corners_only<LPrime>);
-        add("F", whole<F>, whole<FPrime>, corners_only<F>, corners_only<FPrime>);
-        add("B", whole<B>, whole<BPrime>, corners_only<B>, corners_only<BPrime>);
+        add(U"U", whole<U>, whole<UPrime>, corners_only<U>, corners_only<UPrime>);
+        add(U"D", whole<D>, whole<DPrime>, corners_only<D>, corners_only<DPrime>);
+        add(U"R", whole<R>, whole<RPrime>, corners_only<R>, corners_only<RPrime>);
+        add(U"L", whole<L>, whole<LPrime>, corners_only<L>, corners_only<LPrime>);
+        add(U"F", whole<F>, whole<FPrime>, corners_only<F>, corners_only<FPrime>);
+        add(U"B", whole<B>, whole<BPrime>, corners_only<B>, corners_only<BPrime>);
         return t;
     }();
     return table;
 }
 
-void check_moves(std::string_view text) {
-    State big = kSolved, big_reference = kSolved;
-    cube2x2::State small = cube2x2::kSolved, small_reference = cube2x2::kSolved;
-    do_moves(big, text);
-    cube2x2::do_moves(small, text);
-    for (const auto& token : reference_tokens(text)) {
-        const auto found = notation().find(token);
-        if (found == notation().end()) continue;
-        for (Turn3 turn : found->second.big) turn(big_reference);
-        for (Turn2 turn : found->second.small) turn(small_reference);
+// The data as code units of the width its first byte picks (1, 2 or 4
+// bytes, little end first), as the interpreter would store a str.
+struct Units {
+    std::u32string code_points;
+    std::vector<std::uint8_t> latin1;
+    std::vector<std::uint16_t> ucs2;
+    std::vector<std::uint32_t> ucs4;
+    MoveText text;
+};
+
+Units units_of(const std::uint8_t* data, std::size_t size) {
+    Units u;
+    if (size == 0) return u;
+    const unsigned width = data[0] % 3 == 0 ? 1 : data[0] % 3 == 1 ? 2 : 4;
+    for (std::size_t at = 1; at + width <= size; at += width) {
+        std::uint32_t unit = 0;
+        for (unsigned k = 0; k < width; ++k) unit |= std::uint32_t{data[at + k]} << (8 * k);
+        if (width == 4) unit %= 0x110000;
+        u.code_points += char32_t(unit);
+        if (width == 1) u.latin1.push_back(std::uint8_t(unit));
+        if (width == 2) u.ucs2.push_back(std::uint16_t(unit));
+        if (width == 4) u.ucs4.push_back(unit);
     }
-    require(big.corners == big_reference.corners && big.edges == big_reference.edges);
-    require(small.corners == small_reference.corners && small.corners == big.corners);
+    const void* first = width == 1 ? static_cast<const void*>(u.latin1.data())
+                        : width == 2 ? static_cast<const void*>(u.ucs2.data())
+                                     : static_cast<const void*>(u.ucs4.data());
+    u.text = MoveText(first, u.code_points.size(), width);
+    return u;
+}
+
+bool same(const State& a, const State& b) { return a.corners == b.corners && a.edges == b.edges; }
+
+void check_moves(const std::uint8_t* data, std::size_t size) {
+    const Units units = units_of(data, size);
+    // Any words at all, twists of 3 and the unused bits included.
+    const State start{read_word(data, size, 1), read_word(data, size, 9)};
+    State reference = start;
+    cube2x2::State small_reference{start.corners};
+    bool refused = false;
+    for (char32_t c : units.code_points) refused = refused || (c >= 0xD800 && c <= 0xDFFF);
+    if (!refused)
+        for (const auto& token : reference_tokens(units.code_points)) {
+            const auto found = notation().find(token);
+            if (found == notation().end()) continue;
+            for (Turn3 turn : found->second.big) turn(reference);
+            for (Turn2 turn : found->second.small) turn(small_reference);
+        }
+    // Every reading: the packed one, each engine this processor runs, and
+    // both classes' entry points.
+    State packed = start;
+    require(reference_moves(packed, units.text) == !refused && same(packed, reference));
+    for (const engine::Isa isa : engine::kIsas)
+        if (const engine::Scanner scan = engine::scanner(isa)) {
+            State by_engine = start;
+            require(scan(by_engine, units.text) == !refused && same(by_engine, reference));
+        }
+    State big = start;
+    cube2x2::State small{start.corners};
+    require(do_moves(big, units.text) == !refused && same(big, reference));
+    require(cube2x2::do_moves(small, units.text) == !refused && small.corners == small_reference.corners);
 }
 
 // ---- Edge 4-cycle ---------------------------------------------------------------
@@ -206,7 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* rest = data + 1;
     const std::size_t rest_size = size - 1;
     switch (data[0] % 3) {
-        case 0: check_moves(std::string_view(reinterpret_cast<const char*>(rest), rest_size)); break;
+        case 0: check_moves(rest, rest_size); break;
         case 1: check_edge_cycle(rest, rest_size); break;
         default: check_render(rest, rest_size); break;
     }
