@@ -1,7 +1,8 @@
-// The native limit: the pure cube core applying a scramble that is already
-// decoded into turns, with no parsing and no interpreter. Reads the
+// The native limit: the pure cube core with no interpreter. Reads a
 // scramble's tokens from standard input; prints the best time per token, in
-// nanoseconds, of applying the decoded turns, and of parsing the same text.
+// nanoseconds, of applying the turns already decoded (one switch a turn), of
+// the packed token-by-token reading of the text, and of each version of the
+// move engine this processor runs, one "name ns" pair a line.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "cube3x3/moves.hpp"
 #include "cube3x3/notation.hpp"
+#include "engine/engine.hpp"
 
 using namespace turnwheel::cube3x3;
 using enum Move;
@@ -87,11 +89,22 @@ int main() {
             for (int i = 0; i < step.times; ++i) apply(state, step.move);
         sink = sink + state.corners + state.edges;
     });
+    const turnwheel::MoveText view{std::string_view(text)};
     const double parsed = best_ns_per_token(steps.size(), [&] {
         State state = kSolved;
-        do_moves(state, text);
+        reference_moves(state, view);
         sink = sink + state.corners + state.edges;
     });
-    std::printf("%.4f %.4f\n", decoded, parsed);
+    std::printf("decoded %.4f\npacked %.4f\n", decoded, parsed);
+    for (const turnwheel::engine::Isa isa : turnwheel::engine::kIsas) {
+        const auto scan = turnwheel::engine::scanner(isa);
+        if (scan == nullptr) continue;
+        const double ns = best_ns_per_token(steps.size(), [&] {
+            State state = kSolved;
+            scan(state, view);
+            sink = sink + state.corners + state.edges;
+        });
+        std::printf("%s%s %.4f\n", turnwheel::engine::name(isa), scan == turnwheel::engine::chosen() ? "*" : "", ns);
+    }
     return 0;
 }

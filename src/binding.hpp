@@ -151,8 +151,12 @@ PyObject* arguments_wrapper(PyObject* self, PyObject* const* args, Py_ssize_t na
     static_assert(sizeof...(Params) > 0 && sizeof...(Params) <= 8);
     static constexpr const char* names[] = {Params::name.c_str()...};
     PyObject* bound[sizeof...(Params)];
-    if (!bind_arguments(full_name<Traits, Member>, names, sizeof...(Params), args, nargsf, kwnames, bound))
+    // Every argument by position, the usual call, needs no matching.
+    if (kwnames == nullptr && PyVectorcall_NARGS(nargsf) == sizeof...(Params)) {
+        for (std::size_t i = 0; i < sizeof...(Params); ++i) bound[i] = args[i];
+    } else if (!bind_arguments(full_name<Traits, Member>, names, sizeof...(Params), args, nargsf, kwnames, bound)) {
         return nullptr;
+    }
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
     // Only a conversion that can run Python code makes the borrow visible.
