@@ -42,3 +42,17 @@ def test_core_checks_32_bit(tmp_path):
             pytest.fail("no 32-bit C++ toolchain: " + probe.stderr[-500:])
         pytest.skip("no 32-bit C++ toolchain (Debian: g++-multilib)")
     assert "(32-bit words)" in build_and_run(tmp_path, ["-m32"])
+
+
+def test_core_checks_on_a_processor_without_ssse3(tmp_path):
+    # qemu's baseline x86-64 processor has SSE2 and nothing newer: the engine
+    # check must find the plain version alone, and every check must pass.
+    qemu = shutil.which("qemu-x86_64-static")
+    if qemu is None or os.uname().machine != "x86_64":
+        pytest.skip("needs qemu-x86_64-static on an x86-64 host (Debian: qemu-user-static)")
+    build_and_run(tmp_path, [])
+    result = subprocess.run([qemu, "-cpu", "qemu64", str(tmp_path / "check_core")], capture_output=True, text=True,
+                            timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr
+    engines = [line.split()[1] for line in result.stdout.splitlines() if line.startswith("engine ")]
+    assert engines == ["plain:"]
