@@ -1,6 +1,8 @@
 """Argument matching, conversion and borrowing, through the members that take
 arguments (rotate_edges, rotate_edges_prime, do_moves)."""
 
+import operator
+
 import pytest
 
 from conftest import snapshot
@@ -141,8 +143,13 @@ class TestIntegerConversion:
             Cube3x3().rotate_edges(0, 1.5, -1, "x", 0)
 
     def test_index_returning_a_non_int(self):
-        with pytest.raises(TypeError, match=r"^argument 'i2': __index__ returned non-int"):
+        # The prefix is the module's; the rest is the interpreter's own
+        # message, whose words change between versions.
+        with pytest.raises(TypeError) as own:
+            operator.index(Index("x"))
+        with pytest.raises(TypeError) as error:
             Cube3x3().rotate_edges(0, 5, Index("x"), 15, 0)
+        assert str(error.value) == f"argument 'i2': {own.value}"
 
     def test_exceptions_from_index_pass_unchanged(self):
         def fail():

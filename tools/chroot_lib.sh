@@ -1,0 +1,84 @@
+# Debian chroots for the platform checks: made once with debootstrap and kept
+# under $TURNWHEEL_CHROOTS (default /var/cache/turnwheel), entered with
+# proc and dev mounted and a clean environment, left with everything
+# unmounted. Sourced by tools/arm.sh and tools/current_python.sh; needs root.
+
+chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
+project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+mounted=()
+
+# Debian's packages for the host: debootstrap, and qemu for other
+# architectures (binfmt_misc runs their programs through it).
+host_tools() {
+    local missing=()
+    command -v debootstrap >/dev/null 2>&1 || missing+=(debootstrap)
+    command -v qemu-arm-static >/dev/null 2>&1 || missing+=(qemu-user-static binfmt-support)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+    if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    fi
+    [ -e /proc/sys/fs/binfmt_misc/qemu-arm ] || update-binfmts --enable qemu-arm
+}
+
+# The host's own Debian mirror, as apt has it.
+mirror() {
+    grep -h -o -E '^URIs: *[^ ]+' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' | grep -v security | head -n1 \
+        || grep -h -o -E '^deb +[^ ]+' /etc/apt/sources.list | awk '{print $2}' | head -n1
+}
+
+# make_chroot NAME ARCH SUITE PACKAGES [SCRIPT]: the chroot's folder, made on first use.
+make_chroot() {
+    local name=$1 arch=$2 suite=$3 packages=$4 script=${5:-}
+    local root="$chroots/$name"
+    if [ ! -e "$root/.complete" ]; then
+        rm -rf --one-file-system "$root.partial"
+        mkdir -p "$chroots"
+        echo "== debootstrap $suite ($arch) into $root" >&2
+        debootstrap --arch="$arch" --variant=minbase --include="$packages" "$suite" "$root.partial" "$(mirror)" $script \
+            > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
+        rm -rf --one-file-system "$root"
+        mv "$root.partial" "$root"
+        touch "$root/.complete"
+    fi
+    echo "$root"
+}
+
+enter_mounts() {
+    local root=$1
+    mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+    mount --bind /dev "$root/dev" && mounted+=("$root/dev")
+    mount --bind /dev/pts "$root/dev/pts" && mounted+=("$root/dev/pts")
+    mount --bind /dev/shm "$root/dev/shm" && mounted+=("$root/dev/shm")
+    # The host's certificate authorities, which its network may need.
+    cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/host-ca.crt" 2>/dev/null || true
+}
+
+leave_mounts() {
+    local i
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
+    mounted=()
+}
+
+# in_chroot ROOT COMMAND: runs COMMAND with bash in ROOT, with nothing of the
+# host's environment but the certificate bundle.
+in_chroot() {
+    local root=$1
+    shift
+    local cert=/etc/ssl/certs/ca-certificates.crt
+    [ -e "$root/etc/ssl/certs/host-ca.crt" ] && cert=/etc/ssl/certs/host-ca.crt
+    env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        PIP_CERT="$cert" SSL_CERT_FILE="$cert" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_DEFAULT_TIMEOUT=180 \
+        chroot "$root" /bin/bash -c "$*"
+}
+
+# copy_project ROOT: the work tree, without builds, at /tmp/turnwheel in ROOT.
+copy_project() {
+    local root=$1
+    rm -rf "$root/tmp/turnwheel"
+    mkdir -p "$root/tmp/turnwheel"
+    (cd "$project" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) \
+        | tar -C "$root/tmp/turnwheel" -xf -
+}
