@@ -10,13 +10,10 @@
 
 #include "../cube3x3/token_rows.hpp"
 
+#include "target.hpp"
+
 // Only what follows is built for AVX2; the headers above stay generic.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+TURNWHEEL_TARGET_BEGIN("avx2")
 
 #include "scan.hpp"
 #include "x86_text.hpp"
@@ -26,7 +23,7 @@ namespace {
 
 __m256i load32(const std::uint8_t* bytes) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes)); }
 
-struct Avx2 {
+struct Avx2 : x86::Narrowing {
     using Cube = __m256i;
 
     static Cube load(const Unpacked& cube) { return load32(cube.lanes); }
@@ -51,11 +48,6 @@ struct Avx2 {
     static std::uint64_t separators(const std::uint8_t* bytes) {
         return separators32(load32(bytes)) | std::uint64_t{separators32(load32(bytes + 32))} << 32;
     }
-
-    template <class Unit>
-    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
-        return x86::narrow(units, bytes);
-    }
 };
 
 }  // namespace
@@ -64,10 +56,6 @@ bool scan_avx2(State& state, const MoveText& text) { return scan<Avx2>(state, te
 
 }  // namespace turnwheel::engine
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TURNWHEEL_TARGET_END
 
 #endif

@@ -9,13 +9,10 @@
 
 #include "../cube3x3/token_rows.hpp"
 
+#include "target.hpp"
+
 // Only what follows is built for SSSE3; the headers above stay generic.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("ssse3")
-#endif
+TURNWHEEL_TARGET_BEGIN("ssse3")
 
 #include "scan.hpp"
 #include "x86_text.hpp"
@@ -25,7 +22,7 @@ namespace {
 
 __m128i load16(const std::uint8_t* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
 
-struct Ssse3 {
+struct Ssse3 : x86::Narrowing {
     struct Cube {
         __m128i corners, edges;
     };
@@ -49,11 +46,6 @@ struct Ssse3 {
         for (unsigned k = 0; k < kBlock; k += 16) mask |= std::uint64_t{x86::separators16(load16(bytes + k))} << k;
         return mask;
     }
-
-    template <class Unit>
-    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
-        return x86::narrow(units, bytes);
-    }
 };
 
 }  // namespace
@@ -62,10 +54,6 @@ bool scan_ssse3(State& state, const MoveText& text) { return scan<Ssse3>(state, 
 
 }  // namespace turnwheel::engine
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TURNWHEEL_TARGET_END
 
 #endif

@@ -60,4 +60,12 @@ static inline std::uint64_t narrow(const std::uint32_t* units, std::uint8_t* byt
     return rare;
 }
 
+// The engine's `narrow` for every x86 version.
+struct Narrowing {
+    template <class Unit>
+    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
+        return x86::narrow(units, bytes);
+    }
+};
+
 }  // namespace turnwheel::engine::x86
