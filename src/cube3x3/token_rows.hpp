@@ -53,11 +53,16 @@ constexpr State pack(const Unpacked& cube, const State& before) {
     return {corners, edges};
 }
 
+// The look-ups touch only the 20 slots (unused lanes stay zero, as the
+// identity would leave them); the sums and minima run over all 32 lanes in
+// a form compilers turn into vector code where the target has any.
 constexpr Unpacked apply_row(const TokenRow& row, const Unpacked& cube) {
-    Unpacked next{};
+    Unpacked moved{}, next{};
+    for (unsigned i = 0; i < kCornerSlots; ++i) moved.lanes[i] = cube.lanes[row.shuffle[i]];
+    for (unsigned i = kEdgeLane; i < kEdgeLane + kEdgeSlots; ++i) moved.lanes[i] = cube.lanes[kEdgeLane + row.shuffle[i]];
     for (unsigned i = 0; i < kLanes; ++i) {
-        const std::uint8_t source = cube.lanes[(i & kEdgeLane) | row.shuffle[i]];
-        const std::uint8_t a = std::uint8_t(source + row.add[i]), b = std::uint8_t(source + row.add_fold[i]);
+        const std::uint8_t a = std::uint8_t(moved.lanes[i] + row.add[i]);
+        const std::uint8_t b = std::uint8_t(moved.lanes[i] + row.add_fold[i]);
         next.lanes[i] = a < b ? a : b;
     }
     return next;

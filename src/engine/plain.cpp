@@ -12,21 +12,7 @@ struct Plain {
 
     static Cube load(const Unpacked& cube) { return cube; }
     static void store(const Cube& cube, Unpacked& out) { out = cube; }
-    // The look-ups touch only the 20 slots; the sums and minima then run
-    // over all 32 lanes in a form compilers turn into vector code where the
-    // target has any.
-    static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) {
-        Cube moved{}, next;
-        for (unsigned i = 0; i < cube3x3::kCornerSlots; ++i) moved.lanes[i] = cube.lanes[row.shuffle[i]];
-        for (unsigned i = cube3x3::kEdgeLane; i < cube3x3::kEdgeLane + cube3x3::kEdgeSlots; ++i)
-            moved.lanes[i] = cube.lanes[cube3x3::kEdgeLane + row.shuffle[i]];
-        for (unsigned i = 0; i < cube3x3::kLanes; ++i) {
-            const std::uint8_t a = std::uint8_t(moved.lanes[i] + row.add[i]);
-            const std::uint8_t b = std::uint8_t(moved.lanes[i] + row.add_fold[i]);
-            next.lanes[i] = a < b ? a : b;
-        }
-        return next;
-    }
+    static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) { return cube3x3::apply_row(row, cube); }
 
     static std::uint64_t separators(const std::uint8_t* bytes) {
         std::uint64_t mask = 0;

@@ -202,9 +202,11 @@ static void check_notation() {
 
 // Text for the engines: tokens straddling every block edge, separators of
 // every kind, skipped tokens, NUL, characters of every width.
-static const char32_t* const kPieces[] = {
-    U"U", U"D", U"R", U"L", U"F", U"B", U"U'", U"R!", U"F2", U"B2", U"D'", U"L2", U"x", U"U3", U"R2'", U"Rw",
-    U"\0", U"U\0", U"\u00e9", U"U\u2019", U"\u200b", U"2", U"'", U"Ｕ", U"LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL",
+// As string views, so that the pieces holding NUL keep it.
+static constexpr std::u32string_view kPieces[] = {
+    U"U",  U"D",     U"R",      U"L",      U"F",       U"B", U"U'", U"R!", U"F2", U"B2", U"D'", U"L2", U"x",
+    U"U3", U"R2'",   U"Rw",     {U"\0", 1}, {U"U\0", 2}, U"\u00e9", U"U\u2019", U"\u200b", U"2", U"'", U"Ｕ",
+    U"LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL",
 };
 static const char32_t kSeparators[] = {9,      10,     11,     12,     13,     32,     0x85,   0xA0,   0x1680,
                                        0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
