@@ -54,4 +54,31 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace turnwheel
 
+#if PY_VERSION_HEX >= 0x030C0000
+// From 3.12 the import goes through a create slot, so that the interpreter
+// can refuse an isolated sub-interpreter by the slot below before any of the
+// module's code runs: a refused import must not claim the process. (3.12
+// runs a single-phase initialisation first and refuses afterwards.) The
+// slot hands out the same module object as ever.
+namespace turnwheel {
+namespace {
+
+PyObject* create_module(PyObject*, PyModuleDef*) { return initialise(); }
+
+PyModuleDef_Slot loader_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(create_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef loader_definition = {
+    PyModuleDef_HEAD_INIT, "turnwheel", "", 0, nullptr, loader_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace turnwheel
+
+PyMODINIT_FUNC PyInit_turnwheel() { return PyModuleDef_Init(&turnwheel::loader_definition); }
+#else
 PyMODINIT_FUNC PyInit_turnwheel() { return turnwheel::initialise(); }
+#endif

@@ -73,6 +73,38 @@ class TestSubInterpreters:
         cube.do_moves("R U")
         assert importlib.import_module("turnwheel") is turnwheel
 
+    @pytest.mark.skipif(sys.version_info < (3, 12), reason="sub-interpreters are isolated from 3.12")
+    def test_refused_import_leaves_no_trace(self):
+        # In a fresh process an isolated sub-interpreter tries first; the
+        # interpreter refuses it, and the main interpreter then imports as
+        # if nothing had happened. (Before 3.12 that sub-interpreter imports
+        # the module for real, and owns it.)
+        code = textwrap.dedent(
+            """
+            import importlib, sys
+            for name in ("_interpreters", "_xxsubinterpreters"):
+                try:
+                    interpreters = importlib.import_module(name)
+                    break
+                except ImportError:
+                    interpreters = None
+            if interpreters is None:
+                print("skip"); sys.exit(0)
+            interp = interpreters.create()
+            interpreters.run_string(interp, "try:\\n import turnwheel\\nexcept ImportError:\\n pass\\n")
+            interpreters.destroy(interp)
+            import turnwheel
+            cube = turnwheel.Cube3x3()
+            cube.do_moves("R U R' U'")
+            print(hex(cube.corners))
+            """
+        )
+        result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        assert result.returncode == 0, result.stderr
+        if result.stdout.strip() == "skip":
+            pytest.skip("this CPython cannot create sub-interpreters from Python")
+        assert result.stdout.strip() == "0x3c8a41da01"
+
     def test_legacy_sub_interpreter_reaches_the_owner_check(self):
         # Without the isolation of newer interpreters, the import reaches the
         # module's own check; run in a fresh process so the module is loaded
