@@ -2,6 +2,8 @@
 // processor runs, decided once.
 #include "engine.hpp"
 
+#include <atomic>
+
 namespace turnwheel::engine {
 
 bool scan_plain(cube3x3::State& state, const MoveText& text);
@@ -37,14 +39,21 @@ Scanner scanner(Isa isa) {
     }
 }
 
+// Every caller that finds it unset computes the same answer, so a race to
+// set it is harmless; a function-local static would need the C++ runtime's
+// guard, and with it the whole runtime linked into the module.
+namespace {
+std::atomic<Scanner> best{nullptr};
+}  // namespace
+
 Scanner chosen() {
-    static const Scanner best = [] {
-        Scanner found = nullptr;
-        for (Isa isa : kIsas)
-            if (Scanner candidate = scanner(isa)) found = candidate;
+    Scanner found = best.load(std::memory_order_relaxed);
+    if (found != nullptr) [[likely]]
         return found;
-    }();
-    return best;
+    for (Isa isa : kIsas)
+        if (Scanner candidate = scanner(isa)) found = candidate;
+    best.store(found, std::memory_order_relaxed);
+    return found;
 }
 
 }  // namespace turnwheel::engine

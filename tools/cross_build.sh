@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the extension module for another platform, with zig (from PyPI) as
+# the cross compiler: the sources of the CMake build, its warnings as errors,
+# a stripped result that needs nothing but the C library.
+#
+#   tools/cross_build.sh TARGET INCLUDE OUT [flag...]
+#
+# TARGET  a zig target: x86_64-linux-gnu.2.17, arm-linux-gnueabihf.2.17,
+#         arm-linux-musleabihf, ...
+# INCLUDE the folder that holds the target interpreter's Python.h. Only the
+#         interpreter's headers go on the path, never the target system's
+#         /usr/include, whose C library headers would clash with zig's.
+# OUT     the module file to write; extra flags follow (such as -mcpu=...).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+target=$1 include=$2 out=$3
+shift 3
+zig_venv=${TURNWHEEL_ZIG_VENV:-/var/cache/turnwheel/zig}
+if [ ! -x "$zig_venv/bin/python" ] || ! "$zig_venv/bin/python" -m ziglang version >/dev/null 2>&1; then
+    rm -rf "$zig_venv"
+    python3 -m venv "$zig_venv"
+    "$zig_venv/bin/python" -m pip install -q "ziglang==0.17.1"
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Debian's pyconfig.h includes <triplet/python3.X/pyconfig.h> from the
+# system folder beside it: offer just those folders, under their own names.
+mkdir -p "$work/include"
+version=$(basename "$include")
+for arch_dir in "$(dirname "$include")"/*/"$version"; do
+    [ -d "$arch_dir" ] || continue
+    triplet=$(basename "$(dirname "$arch_dir")")
+    mkdir -p "$work/include/$triplet"
+    ln -s "$arch_dir" "$work/include/$triplet/$version"
+done
+
+mapfile -t sources < <(sed -n '/^Python_add_library(turnwheel/,/^)/p' "$root/CMakeLists.txt" | grep -o 'src/[^ ]*\.cpp')
+cd "$root"
+"$zig_venv/bin/python" -m ziglang c++ -target "$target" "$@" -std=c++20 -O3 -DNDEBUG -fPIC -shared \
+    -fno-exceptions -fno-rtti -fvisibility=hidden -Wall -Wextra -Wpedantic -Werror -Wno-date-time \
+    -I"$include" -I"$work/include" "${sources[@]}" -s -o "$out"
