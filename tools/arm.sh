@@ -9,7 +9,7 @@ source "$(dirname "$0")/chroot_lib.sh"
 trap leave_mounts EXIT
 
 host_tools
-root=$(make_chroot bookworm-armhf armhf bookworm python3,python3-dev,python3-venv,g++,cmake,ninja-build,ca-certificates)
+root=$(bookworm_armhf)
 enter_mounts "$root"
 copy_project "$root"
 echo "== $(in_chroot "$root" 'python3 --version') on $(in_chroot "$root" 'uname -m') (emulated): install and test"

@@ -46,6 +46,23 @@ make_chroot() {
     echo "$root"
 }
 
+# The chroots of the platform checks, one definition each, shared by every
+# script that uses them.
+forky_amd64() {
+    # This debootstrap may not know forky by name; sid's script makes it.
+    make_chroot forky-amd64 amd64 forky \
+        python3.14,python3.14-dev,python3.14-venv,python3.15,python3.15-dev,python3.15-venv,g++,ca-certificates \
+        /usr/share/debootstrap/scripts/sid
+}
+bookworm_armhf() {
+    make_chroot bookworm-armhf armhf bookworm python3,python3-dev,python3-venv,g++,cmake,ninja-build,ca-certificates
+}
+# No compiler: bullseye's g++ 10 cannot build C++20, so the module is built
+# on the host (tools/cross_build.sh) and the tests that need one skip.
+bullseye_armhf() {
+    make_chroot bullseye-armhf armhf bullseye python3,python3-dev,python3-venv,ca-certificates
+}
+
 enter_mounts() {
     local root=$1
     mount -t proc proc "$root/proc" && mounted+=("$root/proc")

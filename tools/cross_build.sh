@@ -35,6 +35,10 @@ for arch_dir in "$(dirname "$include")"/*/"$version"; do
     ln -s "$arch_dir" "$work/include/$triplet/$version"
 done
 
+# Python.h of some 3.9 builds includes <crypt.h>, which belongs to libxcrypt,
+# not to the C library zig brings; nothing here uses it.
+: > "$work/include/crypt.h"
+
 mapfile -t sources < <(sed -n '/^Python_add_library(turnwheel/,/^)/p' "$root/CMakeLists.txt" | grep -o 'src/[^ ]*\.cpp')
 cd "$root"
 "$zig_venv/bin/python" -m ziglang c++ -target "$target" "$@" -std=c++20 -O3 -DNDEBUG -fPIC -shared \

@@ -9,10 +9,7 @@ source "$(dirname "$0")/chroot_lib.sh"
 trap leave_mounts EXIT
 
 host_tools
-# This debootstrap may not know forky by name; sid's script makes it.
-root=$(make_chroot forky-amd64 amd64 forky \
-    python3.14,python3.14-dev,python3.14-venv,python3.15,python3.15-dev,python3.15-venv,g++,ca-certificates \
-    /usr/share/debootstrap/scripts/sid)
+root=$(forky_amd64)
 enter_mounts "$root"
 copy_project "$root"
 for minor in 3.14 3.15; do

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Binary wheels, built with zig from PyPI and needing no compiler to install:
+#   manylinux_2_17_x86_64  CPython 3.9 to 3.15
+#   manylinux_2_17_armv7l  CPython 3.9 and 3.11 (32-bit ARM, hard float)
+# Each is checked by `auditwheel show`, then installed with pip into a fresh
+# environment of its interpreter (natively, or in a Debian chroot: forky for
+# 3.14 and 3.15, bullseye and bookworm armhf under qemu) where the whole
+# suite runs against it, away from the source tree.
+#
+#   tools/wheels.sh OUTDIR [--no-check]     # needs root; sets up what it needs
+set -euo pipefail
+shopt -s inherit_errexit   # a failure inside $(...) stops the script too
+outdir=$(mkdir -p "$1" && cd "$1" && pwd)
+check=${2:-}
+source "$(dirname "$0")/chroot_lib.sh"
+work=$(mktemp -d)
+trap 'leave_mounts; rm -rf "$work"' EXIT
+source "$(dirname "$0")/wheel_lib.sh"
+
+host_tools
+x86_tags=manylinux_2_17_x86_64.manylinux2014_x86_64
+arm_tags=manylinux_2_17_armv7l.manylinux2014_armv7l
+arm_cpu=-mcpu=generic+v7a+vfp3d16   # Debian's armhf: ARMv7-A, VFPv3-D16
+built=()    # "wheel|where|python" where is "native" or a chroot
+
+step() { echo "== $* ($(date +%T))"; }
+
+for minor in 3.9 3.10 3.11 3.12 3.13; do
+    version=$(pyenv versions --bare 2>/dev/null | grep -E "^${minor//./\\.}(\.[0-9]+)?$" | sort -V | tail -n1 || true)
+    [ -n "$version" ] || { echo "wheels.sh: no CPython $minor from pyenv" >&2; exit 1; }
+    prefix=$(pyenv prefix "$version")
+    nodot=${minor/./}
+    step "build cp$nodot x86_64"
+    wheel=$(build_wheel x86_64-linux-gnu.2.17 "$prefix/include/python$minor" ".cpython-$nodot-x86_64-linux-gnu.so" \
+        "cp$nodot-cp$nodot-$x86_tags" "$outdir")
+    built+=("$wheel|native|$prefix/bin/python$minor")
+done
+
+forky=$(forky_amd64)
+for minor in 3.14 3.15; do
+    nodot=${minor/./}
+    step "build cp$nodot x86_64"
+    wheel=$(build_wheel x86_64-linux-gnu.2.17 "$forky/usr/include/python$minor" ".cpython-$nodot-x86_64-linux-gnu.so" \
+        "cp$nodot-cp$nodot-$x86_tags" "$outdir")
+    built+=("$wheel|$forky|python$minor")
+done
+
+bullseye=$(bullseye_armhf)
+bookworm=$(bookworm_armhf)
+for pair in "3.9|$bullseye" "3.11|$bookworm"; do
+    minor=${pair%%|*} root=${pair#*|}
+    nodot=${minor/./}
+    step "build cp$nodot armv7l"
+    wheel=$(build_wheel arm-linux-gnueabihf.2.17 "$root/usr/include/python$minor" \
+        ".cpython-$nodot-arm-linux-gnueabihf.so" "cp$nodot-cp$nodot-$arm_tags" "$outdir" "$arm_cpu")
+    built+=("$wheel|$root|python$minor")
+done
+
+[ "$check" = "--no-check" ] && { ls -l "$outdir"; exit 0; }
+
+for entry in "${built[@]}"; do
+    IFS='|' read -r wheel where python <<< "$entry"
+    step "check $(basename "$wheel") ($(du -k "$wheel" | cut -f1) kB)"
+    audit_wheel "$wheel"
+    if [ "$where" = native ]; then
+        test_wheel_natively "$python" "$wheel"
+    else
+        enter_mounts "$where"
+        test_wheel_in_chroot "$where" "$python" "$wheel"
+        leave_mounts
+    fi
+done
+step "all wheels built and checked"
