@@ -46,6 +46,18 @@ make_chroot() {
     echo "$root"
 }
 
+# zig from PyPI, the cross compiler of the wheels and of the musl target, in
+# a virtual environment of its own; prints its interpreter.
+zig_python() {
+    local venv=${TURNWHEEL_ZIG_VENV:-$chroots/zig}
+    if ! "$venv/bin/python" -m ziglang version >/dev/null 2>&1; then
+        rm -rf "$venv"
+        python3 -m venv "$venv"
+        "$venv/bin/python" -m pip install -q "ziglang==0.17.1" >&2
+    fi
+    echo "$venv/bin/python"
+}
+
 # The chroots of the platform checks, one definition each, shared by every
 # script that uses them.
 forky_amd64() {
@@ -79,16 +91,25 @@ leave_mounts() {
     mounted=()
 }
 
-# in_chroot ROOT COMMAND: runs COMMAND with bash in ROOT, with nothing of the
-# host's environment but the certificate bundle.
-in_chroot() {
-    local root=$1
+# chroot_exec ROOT [NAME=VALUE...] PROGRAM [ARG...]: runs PROGRAM in ROOT,
+# with nothing of the host's environment but the certificate bundle and the
+# given variables.
+chroot_exec() {
+    local root=$1 extra=()
     shift
+    while [[ "${1:-}" == [A-Z_]*=* ]]; do extra+=("$1"); shift; done
     local cert=/etc/ssl/certs/ca-certificates.crt
     [ -e "$root/etc/ssl/certs/host-ca.crt" ] && cert=/etc/ssl/certs/host-ca.crt
     env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
         PIP_CERT="$cert" SSL_CERT_FILE="$cert" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_DEFAULT_TIMEOUT=180 \
-        chroot "$root" /bin/bash -c "$*"
+        PIP_NO_CACHE_DIR=1 "${extra[@]}" chroot "$root" "$@"
+}
+
+# in_chroot ROOT COMMAND: runs COMMAND with bash in ROOT.
+in_chroot() {
+    local root=$1
+    shift
+    chroot_exec "$root" /bin/bash -c "$*"
 }
 
 # copy_project ROOT: the work tree, without builds, at /tmp/turnwheel in ROOT.

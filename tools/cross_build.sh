@@ -15,12 +15,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=$1 include=$2 out=$3
 shift 3
-zig_venv=${TURNWHEEL_ZIG_VENV:-/var/cache/turnwheel/zig}
-if [ ! -x "$zig_venv/bin/python" ] || ! "$zig_venv/bin/python" -m ziglang version >/dev/null 2>&1; then
-    rm -rf "$zig_venv"
-    python3 -m venv "$zig_venv"
-    "$zig_venv/bin/python" -m pip install -q "ziglang==0.17.1"
-fi
+source "$(dirname "$0")/chroot_lib.sh"
+zig=$(zig_python)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,6 +37,6 @@ done
 
 mapfile -t sources < <(sed -n '/^Python_add_library(turnwheel/,/^)/p' "$root/CMakeLists.txt" | grep -o 'src/[^ ]*\.cpp')
 cd "$root"
-"$zig_venv/bin/python" -m ziglang c++ -target "$target" "$@" -std=c++20 -O3 -DNDEBUG -fPIC -shared \
+"$zig" -m ziglang c++ -target "$target" "$@" -std=c++20 -O3 -DNDEBUG -fPIC -shared \
     -fno-exceptions -fno-rtti -fvisibility=hidden -Wall -Wextra -Wpedantic -Werror -Wno-date-time \
     -I"$include" -I"$work/include" "${sources[@]}" -s -o "$out"

@@ -31,9 +31,21 @@ build_wheel() {
         --outdir "$outdir"
 }
 
+# auditwheel must find the wheel within the policy its name claims: the
+# newest policy it reports consistent may be no newer than that.
 audit_wheel() {
-    "$wheel_tools/bin/auditwheel" show "$1" | tr '\n' ' ' | grep -o 'is consistent with the following platform tag: "[^"]*"' \
-        || { "$wheel_tools/bin/auditwheel" show "$1"; return 1; }
+    local wheel=$1 report found claimed
+    report=$("$wheel_tools/bin/auditwheel" show "$wheel" 2>&1 | tr '\n' ' ')
+    found=$(grep -o 'consistent with the following platform tag: "[^"]*"' <<< "$report" | grep -o '"[^"]*"' | tr -d '"') \
+        || { echo "$report" >&2; return 1; }
+    claimed=$(basename "$wheel" .whl | awk -F- '{print $NF}' | cut -d. -f1)
+    echo "auditwheel: consistent with $found; the wheel claims $claimed"
+    python3 - "$found" "$claimed" <<'PY'
+import re, sys
+found, claimed = (re.match(r"(many|musl)linux_(\d+)_(\d+)_(\w+)", tag).groups() for tag in sys.argv[1:])
+assert found[0] == claimed[0] and found[3] == claimed[3], (found, claimed)
+assert (int(found[1]), int(found[2])) <= (int(claimed[1]), int(claimed[2])), (found, claimed)
+PY
 }
 
 # The suite against the installed wheel, away from the source tree, in a
@@ -59,4 +71,32 @@ test_wheel_in_chroot() {
     in_chroot "$root" "set -e; cd /tmp/wheel-test; rm -rf venv; $python -m venv venv
         venv/bin/python -m pip install -q ./$name pytest hypothesis
         TURNWHEEL_INSTALLED_WHEEL=$name venv/bin/python -m pytest -q -p no:cacheprovider tests"
+}
+
+# The module file suffix that the musl interpreter looks for: CPython 3.9
+# names its platform arm-linux-gnueabihf even on musl, so it is asked.
+musl_suffix() {
+    chroot_exec "$1" /usr/local/bin/python3.9 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))'
+}
+
+# The same in the musl root of tools/musl_python.sh, which has no shell and
+# no network of its own: pip (new enough to know musllinux tags), pytest and
+# hypothesis come as wheels fetched by the host.
+test_wheel_in_musl_root() {
+    local root=$1 wheel=$2 place=/tmp/wheel-test
+    rm -rf "$root$place"
+    mkdir -p "$root$place/wheels" "$root/root"
+    local host39
+    host39="$(pyenv prefix "$(pyenv versions --bare | grep -E '^3\.9(\.[0-9]+)?$' | sort -V | tail -n1)")/bin/python3.9"
+    "$host39" -m pip download -q --only-binary=:all: -d "$root$place/wheels" pip pytest hypothesis
+    cp "$wheel" "$root$place/wheels/"
+    cp -r "$project/tests" "$root$place/tests"
+    local pip name
+    pip=$(basename "$(ls "$root$place"/wheels/pip-*.whl)")
+    name=$(basename "$wheel")
+    chroot_exec "$root" /usr/local/bin/python3.9 -m venv --without-pip "$place/venv"
+    chroot_exec "$root" "$place/venv/bin/python" "$place/wheels/$pip/pip" install -q --no-index \
+        --find-links "$place/wheels" pip pytest hypothesis "$place/wheels/$name"
+    chroot_exec "$root" TURNWHEEL_INSTALLED_WHEEL="$name" "$place/venv/bin/python" -m pytest -q \
+        -p no:cacheprovider --rootdir "$place" "$place/tests"
 }

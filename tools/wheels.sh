@@ -2,10 +2,12 @@
 # Binary wheels, built with zig from PyPI and needing no compiler to install:
 #   manylinux_2_17_x86_64  CPython 3.9 to 3.15
 #   manylinux_2_17_armv7l  CPython 3.9 and 3.11 (32-bit ARM, hard float)
+#   musllinux_1_2_armv7l   CPython 3.9, the shipped target (tools/musl_python.sh)
 # Each is checked by `auditwheel show`, then installed with pip into a fresh
 # environment of its interpreter (natively, or in a Debian chroot: forky for
 # 3.14 and 3.15, bullseye and bookworm armhf under qemu) where the whole
-# suite runs against it, away from the source tree.
+# suite runs against it, away from the source tree (the musl wheel in the
+# root of tools/musl_python.sh under qemu).
 #
 #   tools/wheels.sh OUTDIR [--no-check]     # needs root; sets up what it needs
 set -euo pipefail
@@ -20,7 +22,7 @@ source "$(dirname "$0")/wheel_lib.sh"
 host_tools
 x86_tags=manylinux_2_17_x86_64.manylinux2014_x86_64
 arm_tags=manylinux_2_17_armv7l.manylinux2014_armv7l
-arm_cpu=-mcpu=generic+v7a+vfp3d16   # Debian's armhf: ARMv7-A, VFPv3-D16
+arm_cpu=-mcpu=generic+v7a+vfp3d16-neon   # Debian's armhf: ARMv7-A, VFPv3-D16, no NEON
 built=()    # "wheel|where|python" where is "native" or a chroot
 
 step() { echo "== $* ($(date +%T))"; }
@@ -56,6 +58,12 @@ for pair in "3.9|$bullseye" "3.11|$bookworm"; do
     built+=("$wheel|$root|python$minor")
 done
 
+musl=$("$(dirname "$0")/musl_python.sh")
+step "build cp39 armv7l musl"
+wheel=$(build_wheel arm-linux-musleabihf "$musl/usr/local/include/python3.9" "$(musl_suffix "$musl")" \
+    cp39-cp39-musllinux_1_2_armv7l "$outdir" "$arm_cpu")
+built+=("$wheel|musl:$musl|python3.9")
+
 [ "$check" = "--no-check" ] && { ls -l "$outdir"; exit 0; }
 
 for entry in "${built[@]}"; do
@@ -64,6 +72,10 @@ for entry in "${built[@]}"; do
     audit_wheel "$wheel"
     if [ "$where" = native ]; then
         test_wheel_natively "$python" "$wheel"
+    elif [[ "$where" == musl:* ]]; then
+        enter_mounts "${where#musl:}"
+        test_wheel_in_musl_root "${where#musl:}" "$wheel"
+        leave_mounts
     else
         enter_mounts "$where"
         test_wheel_in_chroot "$where" "$python" "$wheel"

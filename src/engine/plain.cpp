@@ -7,29 +7,12 @@
 namespace turnwheel::engine {
 namespace {
 
-struct Plain {
+struct Plain : PortableText {
     using Cube = Unpacked;
 
     static Cube load(const Unpacked& cube) { return cube; }
     static void store(const Cube& cube, Unpacked& out) { out = cube; }
     static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) { return cube3x3::apply_row(row, cube); }
-
-    static std::uint64_t separators(const std::uint8_t* bytes) {
-        std::uint64_t mask = 0;
-        for (unsigned k = 0; k < kBlock; ++k) mask |= std::uint64_t{cube3x3::kEndOf[bytes[k]]} << k;
-        return mask;
-    }
-
-    template <class Unit>
-    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
-        std::uint64_t rare = 0;
-        for (unsigned k = 0; k < kBlock; ++k) {
-            const bool ascii = units[k] < 0x80, wide_space = units[k] == 0x3000;
-            bytes[k] = ascii ? std::uint8_t(units[k]) : cube3x3::kNarrowedSeparator;
-            rare |= std::uint64_t{!ascii && !wide_space} << k;
-        }
-        return rare;
-    }
 };
 
 }  // namespace

@@ -40,6 +40,27 @@ std::uint8_t narrow_unit(Unit unit) {
 
 // Fills bytes[0, kBlock + kLookahead) from the text at `at`, narrowed to
 // bytes, separators past the end. False if the block holds a lone surrogate.
+// Separators and narrowing a character at a time, branch-free, for the
+// versions without vector text operations.
+struct PortableText {
+    static std::uint64_t separators(const std::uint8_t* bytes) {
+        std::uint64_t mask = 0;
+        for (unsigned k = 0; k < kBlock; ++k) mask |= std::uint64_t{cube3x3::kEndOf[bytes[k]]} << k;
+        return mask;
+    }
+
+    template <class Unit>
+    static std::uint64_t narrow(const Unit* units, std::uint8_t* bytes) {
+        std::uint64_t rare = 0;
+        for (unsigned k = 0; k < kBlock; ++k) {
+            const bool ascii = units[k] < 0x80, wide_space = units[k] == 0x3000;
+            bytes[k] = ascii ? std::uint8_t(units[k]) : cube3x3::kNarrowedSeparator;
+            rare |= std::uint64_t{!ascii && !wide_space} << k;
+        }
+        return rare;
+    }
+};
+
 template <class Ops, class Unit>
 bool fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t at) {
     const std::size_t left = size - at;
