@@ -23,46 +23,43 @@ host_tools
 x86_tags=manylinux_2_17_x86_64.manylinux2014_x86_64
 arm_tags=manylinux_2_17_armv7l.manylinux2014_armv7l
 arm_cpu=-mcpu=generic+v7a+vfp3d16-neon   # Debian's armhf: ARMv7-A, VFPv3-D16, no NEON
-built=()    # "wheel|where|python" where is "native" or a chroot
+built=()    # "wheel|where|python": where is "native", a chroot, or "musl:" and the musl root
 
 step() { echo "== $* ($(date +%T))"; }
+
+# add_wheel MINOR TARGET INCLUDE SUFFIX PLATFORMS WHERE PYTHON [flag...]
+add_wheel() {
+    local minor=$1 target=$2 include=$3 suffix=$4 platforms=$5 where=$6 python=$7 wheel
+    shift 7
+    local cp=cp${minor/./}
+    step "build $cp $platforms"
+    wheel=$(build_wheel "$target" "$include" "$suffix" "$cp-$cp-$platforms" "$outdir" "$@")
+    built+=("$wheel|$where|$python")
+}
 
 for minor in 3.9 3.10 3.11 3.12 3.13; do
     version=$(pyenv versions --bare 2>/dev/null | grep -E "^${minor//./\\.}(\.[0-9]+)?$" | sort -V | tail -n1 || true)
     [ -n "$version" ] || { echo "wheels.sh: no CPython $minor from pyenv" >&2; exit 1; }
     prefix=$(pyenv prefix "$version")
-    nodot=${minor/./}
-    step "build cp$nodot x86_64"
-    wheel=$(build_wheel x86_64-linux-gnu.2.17 "$prefix/include/python$minor" ".cpython-$nodot-x86_64-linux-gnu.so" \
-        "cp$nodot-cp$nodot-$x86_tags" "$outdir")
-    built+=("$wheel|native|$prefix/bin/python$minor")
+    add_wheel "$minor" x86_64-linux-gnu.2.17 "$prefix/include/python$minor" ".cpython-${minor/./}-x86_64-linux-gnu.so" \
+        "$x86_tags" native "$prefix/bin/python$minor"
 done
 
 forky=$(forky_amd64)
 for minor in 3.14 3.15; do
-    nodot=${minor/./}
-    step "build cp$nodot x86_64"
-    wheel=$(build_wheel x86_64-linux-gnu.2.17 "$forky/usr/include/python$minor" ".cpython-$nodot-x86_64-linux-gnu.so" \
-        "cp$nodot-cp$nodot-$x86_tags" "$outdir")
-    built+=("$wheel|$forky|python$minor")
+    add_wheel "$minor" x86_64-linux-gnu.2.17 "$forky/usr/include/python$minor" ".cpython-${minor/./}-x86_64-linux-gnu.so" \
+        "$x86_tags" "$forky" "python$minor"
 done
 
-bullseye=$(bullseye_armhf)
-bookworm=$(bookworm_armhf)
-for pair in "3.9|$bullseye" "3.11|$bookworm"; do
+for pair in "3.9|$(bullseye_armhf)" "3.11|$(bookworm_armhf)"; do
     minor=${pair%%|*} root=${pair#*|}
-    nodot=${minor/./}
-    step "build cp$nodot armv7l"
-    wheel=$(build_wheel arm-linux-gnueabihf.2.17 "$root/usr/include/python$minor" \
-        ".cpython-$nodot-arm-linux-gnueabihf.so" "cp$nodot-cp$nodot-$arm_tags" "$outdir" "$arm_cpu")
-    built+=("$wheel|$root|python$minor")
+    add_wheel "$minor" arm-linux-gnueabihf.2.17 "$root/usr/include/python$minor" \
+        ".cpython-${minor/./}-arm-linux-gnueabihf.so" "$arm_tags" "$root" "python$minor" "$arm_cpu"
 done
 
 musl=$("$(dirname "$0")/musl_python.sh")
-step "build cp39 armv7l musl"
-wheel=$(build_wheel arm-linux-musleabihf "$musl/usr/local/include/python3.9" "$(musl_suffix "$musl")" \
-    cp39-cp39-musllinux_1_2_armv7l "$outdir" "$arm_cpu")
-built+=("$wheel|musl:$musl|python3.9")
+add_wheel 3.9 arm-linux-musleabihf "$musl/usr/local/include/python3.9" "$(musl_suffix "$musl")" \
+    musllinux_1_2_armv7l "musl:$musl" python3.9 "$arm_cpu"
 
 [ "$check" = "--no-check" ] && { ls -l "$outdir"; exit 0; }
 
