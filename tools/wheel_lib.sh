@@ -33,9 +33,11 @@ build_wheel() {
 
 # auditwheel must find the wheel within the policy its name claims: the
 # newest policy it reports consistent may be no newer than that.
+# A musl wheel's C library is looked for in the musl root given as LDPATHS.
 audit_wheel() {
-    local wheel=$1 report found claimed
-    report=$("$wheel_tools/bin/auditwheel" show "$wheel" 2>&1 | tr '\n' ' ')
+    local wheel=$1 ldpaths=${2:-} report found claimed
+    report=$("$wheel_tools/bin/auditwheel" show ${ldpaths:+--ldpaths "$ldpaths"} "$wheel" 2>&1 | tr '\n' ' ') \
+        || { echo "auditwheel failed: $report" >&2; return 1; }
     found=$(grep -o 'consistent with the following platform tag: "[^"]*"' <<< "$report" | grep -o '"[^"]*"' | tr -d '"') \
         || { echo "$report" >&2; return 1; }
     claimed=$(basename "$wheel" .whl | awk -F- '{print $NF}' | cut -d. -f1)

@@ -66,7 +66,7 @@ add_wheel 3.9 arm-linux-musleabihf "$musl/usr/local/include/python3.9" "$(musl_s
 for entry in "${built[@]}"; do
     IFS='|' read -r wheel where python <<< "$entry"
     step "check $(basename "$wheel") ($(du -k "$wheel" | cut -f1) kB)"
-    audit_wheel "$wheel"
+    if [[ "$where" == musl:* ]]; then audit_wheel "$wheel" "${where#musl:}/lib"; else audit_wheel "$wheel"; fi
     if [ "$where" = native ]; then
         test_wheel_natively "$python" "$wheel"
     elif [[ "$where" == musl:* ]]; then
