@@ -2,7 +2,7 @@
 # after chroot_lib.sh, with $work set to a scratch folder.
 
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-wheel_tools=${TURNWHEEL_WHEEL_TOOLS:-/var/cache/turnwheel/wheel-tools}
+wheel_tools=${TURNWHEEL_WHEEL_TOOLS:-$chroots/wheel-tools}
 
 # The sdist's PKG-INFO, which every wheel carries as its METADATA; made once.
 pkg_info() {
