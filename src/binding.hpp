@@ -22,6 +22,7 @@
 
 #include "arguments.hpp"
 #include "borrow.hpp"
+#include "critical_section.hpp"
 #include "errors.hpp"
 #include "fixed_string.hpp"
 #include "text.hpp"
@@ -92,6 +93,7 @@ template <class Traits, auto Turn>
 PyObject* turn_wrapper(PyObject* self, PyObject*) {
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
+    CriticalSection section(self);
     UnobservedExclusiveBorrow borrow(cube->borrow);
     if (!borrow) return nullptr;
     Turn(cube->state);
@@ -103,6 +105,7 @@ template <class Traits, auto Read>
 PyObject* read_wrapper(PyObject* self) {
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
+    CriticalSection section(self);
     UnobservedSharedBorrow borrow(cube->borrow);
     if (!borrow) return nullptr;
     return to_python(Read(cube->state));
@@ -159,6 +162,7 @@ PyObject* arguments_wrapper(PyObject* self, PyObject* const* args, Py_ssize_t na
     }
     auto* cube = receiver<Traits>(self);
     if (cube == nullptr) return nullptr;
+    CriticalSection section(self);
     // Only a conversion that can run Python code makes the borrow visible.
     using Borrow = std::conditional_t<(Params::converter::runs_python || ...), ExclusiveBorrow,
                                       UnobservedExclusiveBorrow>;

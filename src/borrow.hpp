@@ -59,16 +59,11 @@ class SharedBorrow {
 };
 
 // A call that runs no Python code between taking and releasing its borrow
-// cannot be re-entered, and the interpreter lock keeps every other thread
-// out for its whole length, so recording the borrow would be invisible to
-// everyone. Such calls (turns, readers) only check that nobody else holds
-// the object, which keeps the cheapest calls free of atomic read-modify-
-// write instructions. A build without the interpreter lock takes real
-// borrows instead.
-#ifdef Py_GIL_DISABLED
-using UnobservedExclusiveBorrow = ExclusiveBorrow;
-using UnobservedSharedBorrow = SharedBorrow;
-#else
+// cannot be re-entered, and the interpreter lock (or, without it, the cube's
+// critical section) keeps every other thread out for its whole length, so
+// recording the borrow would be invisible to everyone. Such calls (turns,
+// readers) only check that nobody else holds the object, which keeps the
+// cheapest calls free of atomic read-modify-write instructions.
 class UnobservedExclusiveBorrow {
   public:
     explicit UnobservedExclusiveBorrow(std::uintptr_t& flag)
@@ -92,6 +87,5 @@ class UnobservedSharedBorrow {
   private:
     bool free_;
 };
-#endif
 
 }  // namespace turnwheel

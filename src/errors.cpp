@@ -1,5 +1,6 @@
 #include "errors.hpp"
 
+#include <atomic>
 #include <cstdio>
 
 namespace turnwheel::errors {
@@ -37,11 +38,18 @@ constexpr const char kPanicDoc[] =
     "Like SystemExit, this exception derives from BaseException, so that it will "
     "typically propagate all the way through the stack and end the interpreter.";
 
-// Created on first use and kept for the life of the process.
+// Created on first use and kept for the life of the process. Without the
+// interpreter lock two threads may both create it: the first published wins
+// and the other is dropped.
+std::atomic<PyObject*> panic_type{nullptr};
+
 PyObject* panic_exception() {
-    static PyObject* type = nullptr;
-    if (type == nullptr)
-        type = PyErr_NewExceptionWithDoc("turnwheel_native.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    PyObject* type = panic_type.load(std::memory_order_acquire);
+    if (type != nullptr) return type;
+    PyObject* made = PyErr_NewExceptionWithDoc("turnwheel_native.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+    if (made == nullptr) return nullptr;
+    if (panic_type.compare_exchange_strong(type, made, std::memory_order_acq_rel)) return made;
+    Py_DECREF(made);
     return type;
 }
 

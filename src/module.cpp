@@ -21,6 +21,23 @@ PyModuleDef module_definition = {
 std::atomic<std::int64_t> owner_interpreter{-1};
 PyObject* module_cache = nullptr;
 
+// The import system runs one import of a name at a time, but the module's
+// creation can still be called from two threads at once (two loaders of one
+// spec); without the interpreter lock, the cache and the class objects are
+// built under a lock of their own.
+#ifdef Py_GIL_DISABLED
+class BuildLock {
+  public:
+    BuildLock() { PyMutex_Lock(&mutex); }
+    ~BuildLock() { PyMutex_Unlock(&mutex); }
+
+  private:
+    static inline PyMutex mutex{};
+};
+#else
+struct BuildLock {};
+#endif
+
 PyObject* build_module() {
     PyObject* module = PyModule_Create2(&module_definition, PYTHON_API_VERSION);
     if (module == nullptr) return nullptr;
@@ -42,6 +59,7 @@ PyObject* initialise() {
         errors::sub_interpreters_unsupported();
         return nullptr;
     }
+    [[maybe_unused]] BuildLock lock;
     if (module_cache == nullptr) {
         engine::chosen();  // the processor check, once, at import rather than in the first call
         module_cache = build_module();
@@ -68,6 +86,10 @@ PyObject* create_module(PyObject*, PyModuleDef*) { return initialise(); }
 PyModuleDef_Slot loader_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create_module)},
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#ifdef Py_GIL_DISABLED
+    // Every call is safe without the interpreter lock (critical_section.hpp).
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -6,6 +6,8 @@ from pathlib import Path
 
 import pytest
 
+from model import CubeModel
+
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 pytestmark = pytest.mark.skipif(not EXAMPLES.is_dir(), reason="the examples are not beside the tests")
 
@@ -14,7 +16,7 @@ def run(*args):
     return subprocess.run([sys.executable, *map(str, args)], capture_output=True, text=True, timeout=120)
 
 
-@pytest.mark.parametrize("name", ["tour.py", "scramble.py", "order.py"])
+@pytest.mark.parametrize("name", ["tour.py", "scramble.py", "order.py", "census.py"])
 def test_help_is_a_usage_not_a_run(name):
     result = run(EXAMPLES / name, "--help")
     assert result.returncode == 0, result.stderr
@@ -41,3 +43,34 @@ def test_tour_prints_the_binary_in_slot_groups():
     lines = result.stdout.splitlines()
     groups = lines[lines.index(next(l for l in lines if l.startswith("corner word in binary"))) + 1].split()
     assert [len(g) for g in groups] == [24] + [5] * 8
+
+
+def model_census(depth):
+    """Positions by distance under U, R and F, counted on the sticker model."""
+    key = lambda model: frozenset(model.stickers.items())  # noqa: E731
+    solved = CubeModel(2)
+    seen, frontier, counts = {key(solved)}, [solved], [1]
+    for _ in range(depth):
+        level = []
+        for parent in frontier:
+            for face in "URF":
+                for quarter_turns in (1, 2, 3):
+                    child = CubeModel(2)
+                    child.stickers = dict(parent.stickers)
+                    child.turn(face, quarter_turns)
+                    if key(child) not in seen:
+                        seen.add(key(child))
+                        level.append(child)
+        frontier = level
+        counts.append(len(level))
+    return counts
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+def test_census_counts_the_first_levels(threads):
+    result = run(EXAMPLES / "census.py", "--depth", 4, "--threads", threads)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    counts = [int(line.split()[1].replace(",", "")) for line in lines[1:-1]]
+    assert counts == model_census(4)
+    assert lines[-1].startswith(f"total {sum(counts):,} positions in ")

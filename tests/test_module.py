@@ -2,8 +2,10 @@
 
 import gc
 import importlib
+import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import weakref
 
@@ -14,6 +16,7 @@ from turnwheel import Cube2x2, Cube3x3
 
 SOLVED_CORNERS = 0x398A418820
 CLASSES = [Cube2x2, Cube3x3]
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 
 
 class TestImport:
@@ -34,6 +37,14 @@ class TestImport:
             assert again.Cube3x3 is Cube3x3
         finally:
             sys.modules["turnwheel"] = turnwheel
+
+    @pytest.mark.skipif(not FREE_THREADED, reason="the interpreter lock is only optional on a free-threaded build")
+    def test_import_keeps_the_interpreter_lock_off(self):
+        # Any warning (the interpreter's about turning the lock back on) is an error.
+        code = "import sys, turnwheel; turnwheel.Cube3x3().do_moves('R U'); print(sys._is_gil_enabled())"
+        result = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True,
+                                timeout=60, env={k: v for k, v in os.environ.items() if k != "PYTHON_GIL"})
+        assert (result.returncode, result.stdout, result.stderr) == (0, "False\n", "")
 
 
 def _subinterpreter_runner():
@@ -142,7 +153,10 @@ class TestSubInterpreters:
         assert result.returncode == 0, result.stderr
         if result.stdout.strip() == "skip":
             pytest.skip("this CPython cannot create sub-interpreters from Python")
-        assert result.stdout.startswith("ImportError: turnwheel does not support sub-interpreters"), result.stdout
+        # A free-threaded interpreter refuses every sub-interpreter's import
+        # of a module that does not support them, before the module's own check.
+        expected = "ImportError: " if FREE_THREADED else "ImportError: turnwheel does not support sub-interpreters"
+        assert result.stdout.startswith(expected), result.stdout
 
 
 @pytest.mark.parametrize("cls", CLASSES)

@@ -2,10 +2,13 @@
 
 import sys
 import threading
+import time
 
 import pytest
 
 from turnwheel import Cube2x2, Cube3x3
+
+from exercise import Index
 
 SOLVED = 0x398A418820
 
@@ -85,3 +88,69 @@ def test_separate_cubes_compose_as_in_one_thread():
         reference.do_moves((moves + " ") * 500)
         assert (cubes[i].corners, str(cubes[i])) == (reference.corners, str(reference))
         assert small[i].state == reference.corners
+
+
+def test_four_threads_take_turns_and_the_borrow_refuses_overlap():
+    # U turns, D turns and cycles of the four middle-layer edges all commute,
+    # so the cube must end at U^u D^d C^c for the calls that succeeded, and
+    # every state a reader sees is one of those 64. The edge cycle's
+    # __index__ sleeps: while it does the cube is borrowed, and the others'
+    # calls in that time are refused, not queued.
+    cube = Cube3x3()
+    done = threading.Event()
+    applied = {"u": 0, "d": 0, "c": 0}
+    refused = []
+
+    def expected(u, d, c):
+        reference = Cube3x3()
+        for _ in range(u % 4):
+            reference.do_u_move()
+        reference.do_moves("D " * (d % 4))
+        for _ in range(c % 4):
+            reference.rotate_edges(40, 45, 50, 55, 0)
+        return str(reference), reference.corners
+
+    reachable = {expected(u, d, c) for u in range(4) for d in range(4) for c in range(4)}
+    nets, words = {net for net, _ in reachable}, {word for _, word in reachable}
+
+    def attempt(call):
+        try:
+            call()
+            return True
+        except RuntimeError as error:
+            refused.append(str(error))
+            return False
+
+    def turner():
+        while not done.is_set():
+            applied["u"] += attempt(cube.do_u_move)
+
+    def mover():
+        while not done.is_set():
+            applied["d"] += attempt(lambda: cube.do_moves("D D' D"))
+
+    def reader():
+        while not done.is_set():
+            attempt(lambda: seen.append(str(cube)))
+            attempt(lambda: seen.append(cube.corners))
+            if len(seen) > 1000:
+                assert set(seen) <= nets | words
+                seen.clear()
+
+    def cycler():
+        try:
+            for i in range(600):
+                pause = Index(50, lambda: time.sleep(0.0002))
+                if i % 3 == 2:
+                    applied["c"] -= attempt(lambda: cube.rotate_edges_prime(40, 45, pause, 55, 0))
+                else:
+                    applied["c"] += attempt(lambda: cube.rotate_edges(40, 45, pause, 55, 0))
+        finally:
+            done.set()
+
+    seen = []
+    run_threads(turner, mover, reader, cycler)
+    assert set(seen) <= nets | words
+    assert (str(cube), cube.corners) == expected(applied["u"], applied["d"], applied["c"])
+    assert refused and set(refused) <= {"Already borrowed", "Already mutably borrowed"}
+    assert applied["c"] == 200  # the cycler's own calls never overlap each other

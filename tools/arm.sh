@@ -15,7 +15,7 @@
 #   tools/arm.sh [core|a|b|c ...]      # default: all four; needs root
 set -euo pipefail
 shopt -s inherit_errexit
-source "$(dirname "$0")/chroot_lib.sh"
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'leave_mounts; rm -rf "$work"' EXIT
 source "$(dirname "$0")/wheel_lib.sh"

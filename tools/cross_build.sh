@@ -15,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=$1 include=$2 out=$3
 shift 3
-source "$(dirname "$0")/chroot_lib.sh"
+source "$(dirname "$0")/lib.sh"
 zig=$(zig_python)
 
 work=$(mktemp -d)

@@ -5,7 +5,7 @@
 #
 #   tools/current_python.sh      # needs root; sets up what it needs
 set -euo pipefail
-source "$(dirname "$0")/chroot_lib.sh"
+source "$(dirname "$0")/lib.sh"
 trap leave_mounts EXIT
 
 host_tools

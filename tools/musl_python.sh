@@ -11,7 +11,7 @@
 # (built static, so that pip can read wheels) and musl's loader from
 # bookworm's armhf package, all fetched and checked by apt.
 set -euo pipefail
-source "$(dirname "$0")/chroot_lib.sh"
+source "$(dirname "$0")/lib.sh"
 root="$chroots/musl-armhf-py39"
 # Where musllinux modules look for the C library: Alpine's name for it, a
 # link to musl's loader, which is the C library.

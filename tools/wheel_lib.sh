@@ -1,5 +1,5 @@
 # Wheels built on the host with zig and checked where they run. Sourced
-# after chroot_lib.sh, with $work set to a scratch folder.
+# after lib.sh, with $work set to a scratch folder.
 
 tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wheel_tools=${TURNWHEEL_WHEEL_TOOLS:-$chroots/wheel-tools}

@@ -14,7 +14,7 @@ set -euo pipefail
 shopt -s inherit_errexit   # a failure inside $(...) stops the script too
 outdir=$(mkdir -p "$1" && cd "$1" && pwd)
 check=${2:-}
-source "$(dirname "$0")/chroot_lib.sh"
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'leave_mounts; rm -rf "$work"' EXIT
 source "$(dirname "$0")/wheel_lib.sh"

