@@ -63,3 +63,4 @@ def test_core_checks_on_a_processor_without_ssse3(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
     engines = [line.split()[1] for line in result.stdout.splitlines() if line.startswith("engine ")]
     assert engines == ["plain:"]
+    assert "chosen engine: plain\n" in result.stdout

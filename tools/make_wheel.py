@@ -16,6 +16,7 @@ import hashlib
 import os
 import subprocess
 import sys
+import time
 import zipfile
 from email.parser import Parser
 from pathlib import Path
@@ -35,24 +36,17 @@ def epoch() -> int:
     return int(out.stdout.strip() or 315532800)
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description="Pack a prebuilt turnwheel module into a wheel.")
-    parser.add_argument("--module", required=True, type=Path, help="the built module")
-    parser.add_argument("--suffix", required=True, help="its file name suffix on the target, e.g. .cpython-39-x86_64-linux-gnu.so")
-    parser.add_argument("--tag", required=True, help="python-abi-platform, platforms joined by dots")
-    parser.add_argument("--pkg-info", required=True, type=Path, help="the sdist's PKG-INFO")
-    parser.add_argument("--outdir", required=True, type=Path)
-    args = parser.parse_args()
-
-    metadata = args.pkg_info.read_bytes()
+def make_wheel(module: Path, suffix: str, tag: str, pkg_info: Path, outdir: Path) -> Path:
+    """Packs `module` as turnwheel<suffix> into a wheel tagged python-abi-platforms in `outdir`."""
+    metadata = pkg_info.read_bytes()
     info = Parser().parsestr(metadata.decode())
     name, version = info["Name"], info["Version"]
     dist_info = f"{name}-{version}.dist-info"
-    python, abi, platforms = args.tag.split("-")
+    python, abi, platforms = tag.split("-")
     wheel_text = "Wheel-Version: 1.0\nGenerator: turnwheel tools/make_wheel.py\nRoot-Is-Purelib: false\n"
     wheel_text += "".join(f"Tag: {python}-{abi}-{platform}\n" for platform in platforms.split("."))
     files = {
-        f"{name}{args.suffix}": args.module.read_bytes(),
+        f"{name}{suffix}": module.read_bytes(),
         "turnwheel-stubs/__init__.pyi": (ROOT / "stubs" / "turnwheel-stubs" / "__init__.pyi").read_bytes(),
         f"{dist_info}/METADATA": metadata,
         f"{dist_info}/WHEEL": wheel_text.encode(),
@@ -61,11 +55,9 @@ def main() -> int:
     record = "".join(record_line(n, d) + "\n" for n, d in sorted(files.items())) + f"{dist_info}/RECORD,,\n"
     files[f"{dist_info}/RECORD"] = record.encode()
 
-    import time
-
     stamp = time.gmtime(max(epoch(), 315532800))[:6]
-    args.outdir.mkdir(parents=True, exist_ok=True)
-    target = args.outdir / f"{name}-{version}-{args.tag}.whl"
+    outdir.mkdir(parents=True, exist_ok=True)
+    target = outdir / f"{name}-{version}-{tag}.whl"
     with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as wheel:
         # dist-info last, RECORD at the very end, as installers expect.
         for entry in sorted(files, key=lambda n: (n.startswith(dist_info), n.endswith("RECORD"), n)):
@@ -73,7 +65,18 @@ def main() -> int:
             item.external_attr = (0o755 if entry.endswith(".so") else 0o644) << 16
             item.compress_type = zipfile.ZIP_DEFLATED
             wheel.writestr(item, files[entry])
-    print(target)
+    return target
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description="Pack a prebuilt turnwheel module into a wheel.")
+    parser.add_argument("--module", required=True, type=Path, help="the built module")
+    parser.add_argument("--suffix", required=True, help="its file name suffix on the target, e.g. .cpython-39-x86_64-linux-gnu.so")
+    parser.add_argument("--tag", required=True, help="python-abi-platform, platforms joined by dots")
+    parser.add_argument("--pkg-info", required=True, type=Path, help="the sdist's PKG-INFO")
+    parser.add_argument("--outdir", required=True, type=Path)
+    args = parser.parse_args()
+    print(make_wheel(args.module, args.suffix, args.tag, args.pkg_info, args.outdir))
     return 0
 
 

@@ -20,7 +20,7 @@ trap 'rm -rf "$work"' EXIT
 "$python" -m venv "$work/venv"
 "$work/venv/bin/python" -m pip install -q --upgrade pip
 "$work/venv/bin/python" -m pip install -q \
-    -C cmake.define.TURNWHEEL_SANITIZE=ON -C cmake.build-type=RelWithDebInfo -C build-dir="$work/build" \
+    -C cmake.define.TURNWHEEL_SANITIZE=address,undefined -C cmake.build-type=RelWithDebInfo -C build-dir="$work/build" \
     ".[test]"
 
 runtime=$(g++ -print-file-name=libasan.so)

@@ -322,6 +322,9 @@ int main() {
     check_notation();
     check_engines();
     check_rendering();
+    // The version the module would run on this processor.
+    for (const engine::Isa isa : engine::kIsas)
+        if (engine::scanner(isa) == engine::chosen()) std::printf("chosen engine: %s\n", engine::name(isa));
     std::printf("core checks (%u-bit words): %d passed, %d failed\n", unsigned(sizeof(void*) * 8), passed, failed);
     return failed == 0 ? 0 : 1;
 }
