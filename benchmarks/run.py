@@ -16,7 +16,10 @@ import random
 import shutil
 import subprocess
 import sys
+import sysconfig
 import tempfile
+import threading
+import time
 import timeit
 import tracemalloc
 from pathlib import Path
@@ -224,8 +227,9 @@ def environment() -> str:
     import os
     import platform
 
-    return (f"CPython {platform.python_version()} ({platform.machine()}), compiler {version}, "
-            f"{cpu}, {os.cpu_count()} cores")
+    build = " free-threaded" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""
+    return (f"{platform.python_implementation()} {platform.python_version()}{build} ({platform.machine()}), "
+            f"compiler {version}, {cpu}, {os.cpu_count()} cores")
 
 
 def peer_rows(scale: float) -> list[Row]:
@@ -290,6 +294,59 @@ def print_table(rows: list[Row]) -> None:
         print(line(c))
 
 
+def free_threaded() -> bool:
+    """A free-threaded build whose interpreter lock is off."""
+    return bool(sysconfig.get_config_var("Py_GIL_DISABLED")) and not sys._is_gil_enabled()  # type: ignore[attr-defined]
+
+
+def two_cubes_loop(count: int) -> Callable[[], None]:
+    """A thread's own loop on its own cube: turns and a 25-token scramble, through bound methods of
+    its own and a string of its own (an object that threads share has its reference count contended)."""
+
+    def loop() -> None:
+        cube = Cube3x3()
+        turn, apply, text = cube.do_r_move, cube.do_moves, " ".join(scramble(25, seed=threading.get_ident() % 997))
+        for _ in range(count):
+            turn()
+            apply(text)
+
+    return loop
+
+
+def threads_rows(scale: float, rounds: int) -> list[Row]:
+    """On a free-threaded build: two threads on two cubes against one thread doing both loops, and the
+    census example with two threads against one."""
+    count = max(2000, int(200_000 * scale))
+    one = two = float("inf")
+    for _ in range(rounds):
+        start = time.perf_counter()
+        for _ in range(2):
+            worker = threading.Thread(target=two_cubes_loop(count))
+            worker.start()
+            worker.join()
+        one = min(one, time.perf_counter() - start)
+        workers = [threading.Thread(target=two_cubes_loop(count)) for _ in range(2)]
+        start = time.perf_counter()
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+        two = min(two, time.perf_counter() - start)
+    rows = [at_least("2 threads on 2 cubes / 1 thread doing both loops", one / two, 1.8, "x")]
+    census = HERE.parent / "examples" / "census.py"
+    if census.exists():
+        depth = [] if scale >= 1 else ["--depth", "7"]
+        seconds = {}
+        for threads in (1, 2):
+            out = subprocess.run([sys.executable, str(census), "--threads", str(threads), *depth], capture_output=True,
+                                 text=True, check=True).stdout
+            seconds[threads] = float(out.split(" positions in ")[1].split()[0])
+        rows.append(Row(f"census.py{' --depth 7' if depth else ''}: --threads 1 / --threads 2",
+                        f"{seconds[1] / seconds[2]:.2f}x ({seconds[1]:.1f} s / {seconds[2]:.1f} s)", ">= 1.5x (aim)",
+                        None))
+    return rows
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="a short smoke run: small counts, one round")
@@ -307,6 +364,8 @@ def main() -> int:
     rows += native_rows
     rows += peer_rows(scale)
     rows += memory_rows()
+    if free_threaded():
+        rows += threads_rows(scale, 5 if scale >= 1 else 1)
     print_table(rows)
     missed = [r.figure for r in rows if r.ok is False]
     print(f"\n{len([r for r in rows if r.ok])} bars met, {len(missed)} not met")

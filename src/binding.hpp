@@ -25,6 +25,7 @@
 #include "critical_section.hpp"
 #include "errors.hpp"
 #include "fixed_string.hpp"
+#include "pypy.hpp"
 #include "text.hpp"
 
 namespace turnwheel {
@@ -215,7 +216,7 @@ PyMethodDef arguments_method() {
 
 template <class Traits, FixedString Name, auto Read>
 PyGetSetDef getter() {
-    return {Name.c_str(), &getter_wrapper<Traits, Read>, nullptr, nullptr, nullptr};
+    return {Name.c_str(), &getter_wrapper<Traits, Read>, pypy::read_only_setter<Traits, Name>, nullptr, nullptr};
 }
 
 inline constexpr PyMethodDef kEndOfMethods{nullptr, nullptr, 0, nullptr};

@@ -127,6 +127,22 @@ void prefix_argument(const char* parameter) {
     raise(wrapped);
 }
 
+void not_an_acceptable_base(const char* qualified_name) {
+    PyErr_Format(PyExc_TypeError, "type '%s' is not an acceptable base type", qualified_name);
+}
+
+void no_attribute(const char* qualified_name, PyObject* attribute) {
+    PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%U'", qualified_name, attribute);
+}
+
+void read_only_attribute(const char* qualified_name, PyObject* attribute) {
+    PyErr_Format(PyExc_AttributeError, "'%s' object attribute '%U' is read-only", qualified_name, attribute);
+}
+
+void not_writable(const char* qualified_name, PyObject* attribute) {
+    PyErr_Format(PyExc_AttributeError, "attribute '%U' of '%s' objects is not writable", attribute, qualified_name);
+}
+
 void already_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already borrowed"); }
 
 void already_mutably_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed"); }

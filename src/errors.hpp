@@ -24,6 +24,12 @@ void cannot_cast(PyObject* object, const char* target);
 // by it; any other pending exception is left as it is.
 void prefix_argument(const char* parameter);
 
+// Classes that PyPy's emulation does not close by itself (pypy.hpp).
+void not_an_acceptable_base(const char* qualified_name);
+void no_attribute(const char* qualified_name, PyObject* attribute);
+void read_only_attribute(const char* qualified_name, PyObject* attribute);
+void not_writable(const char* qualified_name, PyObject* attribute);
+
 void already_borrowed();
 void already_mutably_borrowed();
 void sub_interpreters_unsupported();

@@ -41,6 +41,13 @@ struct BuildLock {};
 PyObject* build_module() {
     PyObject* module = PyModule_Create2(&module_definition, PYTHON_API_VERSION);
     if (module == nullptr) return nullptr;
+#ifdef PYPY_VERSION
+    // PyPy sets no __doc__ from an empty m_doc.
+    if (PyModule_AddStringConstant(module, "__doc__", "") < 0) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+#endif
     if (!add_class<Cube2x2Traits>(module) || !add_class<Cube3x3Traits>(module)) {
         Py_DECREF(module);
         return nullptr;
@@ -48,8 +55,18 @@ PyObject* build_module() {
     return module;
 }
 
+// The interpreter that imports the module. PyPy has no PyInterpreterState_Get
+// (and only ever one interpreter).
+PyInterpreterState* importing_interpreter() {
+#ifdef PYPY_VERSION
+    return PyThreadState_Get()->interp;
+#else
+    return PyInterpreterState_Get();
+#endif
+}
+
 PyObject* initialise() {
-    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    const std::int64_t interpreter = PyInterpreterState_GetID(importing_interpreter());
     if (interpreter == -1) {
         errors::ensure_set();
         return nullptr;
@@ -72,12 +89,13 @@ PyObject* initialise() {
 }  // namespace
 }  // namespace turnwheel
 
-#if PY_VERSION_HEX >= 0x030C0000
+#if PY_VERSION_HEX >= 0x030C0000 || defined(PYPY_VERSION)
 // From 3.12 the import goes through a create slot, so that the interpreter
 // can refuse an isolated sub-interpreter by the slot below before any of the
 // module's code runs: a refused import must not claim the process. (3.12
 // runs a single-phase initialisation first and refuses afterwards.) The
-// slot hands out the same module object as ever.
+// slot hands out the same module object as ever, which on PyPy only a create
+// slot can do: it makes a new module on every single-phase import.
 namespace turnwheel {
 namespace {
 
@@ -85,7 +103,9 @@ PyObject* create_module(PyObject*, PyModuleDef*) { return initialise(); }
 
 PyModuleDef_Slot loader_slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(create_module)},
+#ifdef Py_mod_multiple_interpreters
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #ifdef Py_GIL_DISABLED
     // Every call is safe without the interpreter lock (critical_section.hpp).
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},

@@ -7,6 +7,7 @@
 
 #include "binding.hpp"
 #include "errors.hpp"
+#include "pypy.hpp"
 
 namespace turnwheel {
 
@@ -31,10 +32,15 @@ PyTypeObject* create_class() {
         return nullptr;
     }
     auto* type = reinterpret_cast<PyTypeObject*>(created);
-#if PY_VERSION_HEX < 0x030A0000
-    // Before 3.10 the interpreter keeps the docstring without its text
-    // signature; put the whole text back so __text_signature__ is "()".
-    // The type frees tp_doc with PyObject_Free, so allocate to match.
+    if (!pypy::finish_class<Traits>(type)) {
+        Py_DECREF(created);
+        return nullptr;
+    }
+#if PY_VERSION_HEX < 0x030A0000 && !defined(PYPY_VERSION)
+    // Before 3.10 CPython keeps the docstring without its text signature;
+    // put the whole text back so __text_signature__ is "()". The type frees
+    // tp_doc with PyObject_Free, so allocate to match. (PyPy owns the
+    // buffer it made, and keeps no text signature at all.)
     const std::size_t size = std::strlen(doc) + 1;
     auto* copy = static_cast<char*>(PyObject_Malloc(size));
     if (copy == nullptr) {

@@ -4,14 +4,20 @@ balanced reference counts."""
 import gc
 import os
 import sys
-import tracemalloc
 from pathlib import Path
 
 import pytest
 
 from turnwheel import Cube2x2, Cube3x3
 
+from conftest import PYPY
 from exercise import Index, round_of_calls
+
+try:
+    import tracemalloc
+except ImportError:  # PyPy: resident memory is measured instead
+    tracemalloc = None
+needs_tracemalloc = pytest.mark.skipif(tracemalloc is None, reason="PyPy has no tracemalloc")
 
 
 def resident_bytes():
@@ -19,6 +25,7 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+@needs_tracemalloc
 def test_traced_memory_does_not_grow():
     # The interpreter's caches and free lists settle within some hundreds of
     # rounds (more under a sanitizer's allocator); a leak grows in every
@@ -43,16 +50,25 @@ def test_traced_memory_does_not_grow():
 @pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")
 @pytest.mark.skipif(bool(os.environ.get("TURNWHEEL_SANITIZED")), reason="AddressSanitizer holds freed memory back")
 def test_resident_memory_does_not_grow():
+    # Some tens of calls fail in every round. The process settles after a
+    # few hundred rounds (on PyPy, once its JIT has compiled the loop, after
+    # some thousands); a leak grows in every window of 3000 rounds.
     for _ in range(100):
         round_of_calls()
-    gc.collect()
-    before = resident_bytes()
-    for _ in range(3000):
-        round_of_calls()
-    gc.collect()
-    assert resident_bytes() - before < 2 * 1024 * 1024
+    growth = []
+    for _ in range(4):
+        gc.collect()
+        before = resident_bytes()
+        for _ in range(3000):
+            round_of_calls()
+        gc.collect()
+        growth.append(resident_bytes() - before)
+        if growth[-1] < 2 * 1024 * 1024:
+            break
+    assert growth[-1] < 2 * 1024 * 1024, growth
 
 
+@pytest.mark.skipif(PYPY, reason="PyPy has no sys.getrefcount")
 def test_reference_counts_are_balanced():
     text = "R U R' U' " + str(id(object()))  # a str of its own
     offset = 2**40 + 5  # an int of its own
@@ -94,6 +110,7 @@ def test_reference_counts_are_balanced():
     assert none_change == 0 and not any(changes), (none_change, changes)
 
 
+@needs_tracemalloc
 def test_many_cubes_are_freed():
     gc.collect()
     tracemalloc.start()

@@ -12,6 +12,7 @@ import weakref
 import pytest
 
 import turnwheel
+from conftest import PYPY
 from turnwheel import Cube2x2, Cube3x3
 
 SOLVED_CORNERS = 0x398A418820
@@ -182,8 +183,12 @@ class TestClassSurface:
         with pytest.raises(AttributeError):
             delattr(cube, attribute)
         assert getattr(cube, attribute) == SOLVED_CORNERS
-        assert not hasattr(cube, "__dict__")
+        if PYPY:  # PyPy gives every object a __dict__; here it stays empty
+            assert vars(cube) == {}
+        else:
+            assert not hasattr(cube, "__dict__")
 
+    @pytest.mark.skipif(PYPY, reason="PyPy gives every object a weak reference slot and has no gc.is_tracked")
     def test_no_weakref_and_not_tracked_by_gc(self, cls):
         cube = cls()
         with pytest.raises(TypeError):
@@ -194,6 +199,7 @@ class TestClassSurface:
         a, b = cls(), cls()
         assert a == a and a != b
 
+    @pytest.mark.skipif(PYPY, reason="PyPy has no sys.getrefcount")
     def test_class_reference_count_is_balanced(self, cls):
         before = sys.getrefcount(cls)
         cubes = [cls() for _ in range(1000)]
@@ -261,6 +267,8 @@ def test_members_in_table_order_with_signatures(cls, methods, getter):
     for name in methods:
         method = getattr(cls, name)
         assert method.__doc__ is None
+        if PYPY:
+            continue  # PyPy keeps no text signature for methods
         if name in ("rotate_edges", "rotate_edges_prime"):
             assert method.__text_signature__ == "($self, i0, i1, i2, i3, ori)"
         elif name == "do_moves":

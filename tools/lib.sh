@@ -76,7 +76,7 @@ make_chroot() {
     wanted=$(echo "$packages" | tr ',' '\n' | sort -u | comm -23 - <(sort -u "$root/.packages"))
     if [ -n "$wanted" ]; then
         echo "== adding $(echo $wanted) to $root" >&2
-        (enter_mounts "$root" && in_chroot "$root" "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(echo $wanted)"
+        (enter_mounts "$root" && in_chroot "$root" "apt-get -o Acquire::Check-Valid-Until=false update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(echo $wanted)"
          status=$?; leave_mounts; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
         echo "$wanted" >> "$root/.packages"
     fi

