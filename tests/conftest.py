@@ -10,6 +10,9 @@ sys.path.insert(0, str(Path(__file__).parent))
 PYPY = sys.implementation.name == "pypy"
 
 settings.register_profile("default", max_examples=200, deadline=None)
+# Under emulation (qemu) the same properties with fewer examples: the suite
+# there checks the build for its platform, and the full search runs natively.
+settings.register_profile("emulated", max_examples=40, deadline=None)
 settings.load_profile("default")
 
 FACES = "UDRLFB"

@@ -23,6 +23,7 @@ prints its log's end and fails the run. Needs root.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import hashlib
 import os
 import re
@@ -75,16 +76,18 @@ def read_table() -> list[Row]:
     return rows
 
 
-def run(command: list[str] | str, log, **options) -> str:
-    """Runs a command, its output appended to `log`; returns its standard output."""
+def run(command: list[str] | str, log, capture: bool = False, **options) -> str:
+    """Runs a command, its output written to `log` as it comes; returns its standard output if `capture`."""
     log.write(f"$ {command if isinstance(command, str) else shlex.join(map(str, command))}\n")
     log.flush()
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=log, text=True, shell=isinstance(command, str),
-                            executable="/bin/bash" if isinstance(command, str) else None, **options)
-    log.write(result.stdout)
+    result = subprocess.run(command, stdout=subprocess.PIPE if capture else log, stderr=log, text=True,
+                            shell=isinstance(command, str), executable="/bin/bash" if isinstance(command, str) else None,
+                            **options)
+    if capture:
+        log.write(result.stdout)
     if result.returncode != 0:
         raise RuntimeError(f"exit status {result.returncode}")
-    return result.stdout
+    return result.stdout if capture else ""
 
 
 def lib(call: str) -> str:
@@ -92,14 +95,34 @@ def lib(call: str) -> str:
     return f"set -euo pipefail; source {shlex.quote(str(TOOLS / 'lib.sh'))}; {call}"
 
 
-def in_root(root: Path, command: str) -> str:
-    """`command` run by bash in the chroot `root`, with proc and dev mounted for it alone."""
-    return lib(f"trap leave_mounts EXIT; enter_mounts {root}; in_chroot {root} {shlex.quote(command)}")
+class Mounts:
+    """proc and dev mounted in a chroot while any job uses it, and unmounted after the last."""
+
+    def __init__(self) -> None:
+        self.lock = threading.Lock()
+        self.users: dict[Path, int] = {}
+
+    @contextlib.contextmanager
+    def __call__(self, root: Path):
+        with self.lock:
+            if self.users.get(root, 0) == 0:
+                for options, target in ((["-t", "proc", "proc"], "proc"), (["--bind", "/dev"], "dev"),
+                                        (["--bind", "/dev/pts"], "dev/pts"), (["--bind", "/dev/shm"], "dev/shm")):
+                    subprocess.run(["mount", *options, root / target], check=True)
+                # The host's certificate authorities, which its network may need.
+                shutil.copy("/etc/ssl/certs/ca-certificates.crt", root / "etc/ssl/certs/host-ca.crt")
+            self.users[root] = self.users.get(root, 0) + 1
+        try:
+            yield
+        finally:
+            with self.lock:
+                self.users[root] -= 1
+                if self.users[root] == 0:
+                    for target in ("dev/shm", "dev/pts", "dev", "proc"):
+                        subprocess.run(["umount", "-l", root / target], check=False)
 
 
-def in_musl_root(root: Path, program: str, *args: str) -> str:
-    """A program of a musl root (which has no shell) run in it."""
-    return lib(f"trap leave_mounts EXIT; enter_mounts {root}; chroot_exec {root} {shlex.join([program, *args])}")
+mounts = Mounts()
 
 
 # ---- Interpreters -------------------------------------------------------------------------------------------
@@ -158,12 +181,13 @@ class Interpreter:
     def suffix(self) -> str:
         return self.facts.get("suffix") or self.expected_suffix()
 
-    def run_python(self, code: str, log) -> str:
-        if self.row.source == "source" and self.row.libc == "musl":
-            return run(in_musl_root(self.root, self.program, "-c", code), log)
-        if self.root is not None:
-            return run(in_root(self.root, shlex.join([self.program, "-c", code])), log)
-        return run([self.program, "-c", code], log)
+    def run(self, command: list[str], log, capture: bool = False, env: dict[str, str] | None = None) -> str:
+        """Runs a program where the interpreter lives: natively, or in its chroot with a clean environment."""
+        settings = [f"{k}={v}" for k, v in (env or {}).items()]
+        if self.root is None:
+            return run(["env", *settings, *command], log, capture)
+        with mounts(self.root):
+            return run(["bash", "-c", lib('chroot_exec "$@"'), "-", str(self.root), *settings, *command], log, capture)
 
 
 def pyenv_prefix(minor: str) -> Path:
@@ -173,6 +197,12 @@ def pyenv_prefix(minor: str) -> Path:
     if not found:
         raise RuntimeError(f"no CPython {minor} from pyenv")
     return Path(subprocess.run(["pyenv", "prefix", found[-1]], capture_output=True, text=True, check=True).stdout.strip())
+
+
+def best_x86_engine() -> str:
+    """The move engine this x86 processor should run, by what the kernel says it has."""
+    flags = next(line for line in Path("/proc/cpuinfo").read_text().splitlines() if line.startswith("flags")).split()
+    return "avx2" if "avx2" in flags else "ssse3" if "ssse3" in flags else "plain"
 
 
 def origin(row: Row) -> tuple[str, str | None]:
@@ -210,7 +240,6 @@ class Job:
     name: str
     action: Callable[[object], None]  # given the log file
     needs: list[str] = field(default_factory=list)
-    resource: str | None = None  # jobs holding the same resource never run at once
     rank: int = 0  # lower runs first among ready jobs
 
 
@@ -261,9 +290,8 @@ class Scheduler:
                         print(f"-- skipped {name}: what it needs failed")
                         done.add(name)
                         self.failed.append(name)
-                busy = {self.jobs[n].resource for n in running} - {None}
                 ready = sorted((j for n, j in self.jobs.items() if n not in done and n not in running
-                                and all(d in done for d in j.needs) and j.resource not in busy),
+                                and all(d in done for d in j.needs)),
                                key=lambda j: j.rank)
                 if ready and len(running) < self.slots:
                     job = ready[0]
@@ -345,7 +373,8 @@ class Platforms:
     def facts(self, interpreter: Interpreter, log) -> None:
         code = ("import sys, sysconfig; c = sysconfig.get_config_var; print(c('EXT_SUFFIX'), c('SOABI'), "
                 "sys.implementation.name, '%d.%d' % sys.version_info[:2], sysconfig.get_paths()['include'])")
-        suffix, soabi, implementation, version, include = interpreter.run_python(code, log).split()
+        suffix, soabi, implementation, version, include = interpreter.run([interpreter.program, "-c", code], log,
+                                                                          capture=True).split()
         interpreter.facts.update(suffix=suffix, soabi=soabi, include=include)
         assert version == interpreter.minor, (version, interpreter.version)
         if implementation == "cpython":
@@ -399,8 +428,7 @@ class Platforms:
         if interpreter.row.libc == "musl":  # auditwheel looks for the C library in a musl root
             needs.append(self.musl_roots(interpreter.row.zig)[0].provider)
             self.provide(self.musl_roots(interpreter.row.zig)[0], self.scheduler)
-        resource = str(interpreter.root) if interpreter.runnable and interpreter.root else None
-        return Job(f"build {interpreter.name}", action, needs, resource, rank=2)
+        return Job(f"build {interpreter.name}", action, needs, rank=2)
 
     def sdist_info(self, log) -> Path:
         with self.sdist_lock:
@@ -408,7 +436,7 @@ class Platforms:
                 sdist = self.work / "sdist"
                 run([self.tools / "bin" / "python", "-m", "build", "--sdist", "--outdir", sdist, ROOT], log)
                 tar = next(sdist.glob("turnwheel-*.tar.gz"))
-                info = run(f"tar -xzf {shlex.quote(str(tar))} --wildcards -O '*/PKG-INFO'", log)
+                info = run(f"tar -xzf {shlex.quote(str(tar))} --wildcards -O '*/PKG-INFO'", log, capture=True)
                 self.pkg_info.write_text(info)
         return self.pkg_info
 
@@ -432,7 +460,7 @@ class Platforms:
         if interpreter.row.libc == "musl":
             # The C library is looked for in a musl root of the same architecture.
             options = ["--ldpaths", str(self.musl_roots(interpreter.row.zig)[0].root / "lib")]
-        report = run([self.tools / "bin" / "auditwheel", "show", *options, wheel], log).replace("\n", " ")
+        report = run([self.tools / "bin" / "auditwheel", "show", *options, wheel], log, capture=True).replace("\n", " ")
         found = re.search(r'consistent with the following platform tag: "([^"]*)"', report)
         claimed = wheel.name.removesuffix(".whl").split("-")[-1].split(".")[0]
         if not found:
@@ -447,43 +475,45 @@ class Platforms:
         def action(log) -> None:
             self.suite(interpreter, Path(interpreter.facts["wheel"]), log)
 
-        resource = str(interpreter.root) if interpreter.root else None
         rank = 1 if interpreter.row.runs == "qemu" else 2
-        return Job(f"check {interpreter.name}", action, [f"build {interpreter.name}"], resource, rank)
+        return Job(f"check {interpreter.name}", action, [f"build {interpreter.name}"], rank=rank)
+
+    def wheelhouse(self, interpreter: Interpreter, log) -> Path:
+        """pip and the test tools as wheels for the interpreter's version, fetched on the host: the
+        chroots and musl roots need no network, and no pip of their own (making one is minutes under qemu)."""
+        house = self.work / "wheelhouse" / interpreter.minor
+        with self.wheelhouse_lock:
+            if not house.exists():
+                # pip reads the dependencies' markers with its own interpreter: one of the same
+                # version, or for those pyenv lacks the newest (the tools' markers end at 3.11).
+                try:
+                    host = pyenv_prefix(interpreter.minor) / "bin" / "python"
+                except RuntimeError:
+                    host = pyenv_prefix("3.13") / "bin" / "python"
+                run([host, "-m", "pip", "download", "-q", "--only-binary=:all:", "--platform", "any",
+                     "--python-version", interpreter.minor, "-d", house.with_suffix(".partial"), "pip",
+                     *self.test_requirements], log)
+                house.with_suffix(".partial").rename(house)
+        return house
+
+    wheelhouse_lock = threading.Lock()
 
     def suite(self, interpreter: Interpreter, wheel: Path, log) -> None:
         """The whole suite against the installed wheel, in a fresh environment, away from the source tree."""
         inside = Path("/tmp") / f"wheel-test-{interpreter.name}"
         place = (interpreter.root or Path("/")) / inside.relative_to("/")
         shutil.rmtree(place, ignore_errors=True)
-        (place / "wheels").mkdir(parents=True)
+        shutil.copytree(self.wheelhouse(interpreter, log), place / "wheels")
         shutil.copy(wheel, place / "wheels")
         shutil.copytree(ROOT / "tests", place / "tests")
-        requirements = shlex.join(self.test_requirements)
-        test = (f"TURNWHEEL_INSTALLED_WHEEL={wheel.name} {inside}/venv/bin/python -m pytest -q -p no:cacheprovider "
-                f"--rootdir {inside} {inside}/tests")
-        if interpreter.row.source == "source" and interpreter.root is not None:
-            # A musl root has no shell and no network: pip and the test tools
-            # come as wheels fetched by the host's CPython of the same version.
-            host = pyenv_prefix(interpreter.minor) / "bin" / "python"
-            run([host, "-m", "pip", "download", "-q", "--only-binary=:all:", "-d", place / "wheels", "pip",
-                 *self.test_requirements], log)
-            pip = next((place / "wheels").glob("pip-*.whl")).name
-            venv = f"{inside}/venv/bin/python"
-            for command in ([interpreter.program, "-m", "venv", "--without-pip", f"{inside}/venv"],
-                            [venv, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-index", "--find-links",
-                             f"{inside}/wheels", "pip", *self.test_requirements, f"{inside}/wheels/{wheel.name}"]):
-                run(in_musl_root(interpreter.root, *command), log)
-            run(lib(f"trap leave_mounts EXIT; enter_mounts {interpreter.root}; chroot_exec {interpreter.root} "
-                    f"TURNWHEEL_INSTALLED_WHEEL={wheel.name} {venv} -m pytest -q -p no:cacheprovider "
-                    f"--rootdir {inside} {inside}/tests"), log)
-            return
-        script = (f"set -e; cd {inside}; {shlex.quote(interpreter.program)} -m venv venv; "
-                  f"venv/bin/python -m pip install -q wheels/{wheel.name} {requirements}; {test}")
-        if interpreter.root is not None:
-            run(in_root(interpreter.root, script), log)
-        else:
-            run(script, log, cwd=place)
+        pip = next((place / "wheels").glob("pip-*.whl")).name
+        python = f"{inside}/venv/bin/python"
+        interpreter.run([interpreter.program, "-m", "venv", "--without-pip", f"{inside}/venv"], log)
+        interpreter.run([python, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-compile", "--no-index",
+                         "--find-links", f"{inside}/wheels", *self.test_requirements, f"{inside}/wheels/{wheel.name}"], log)
+        emulated = ["--hypothesis-profile=emulated"] if interpreter.row.runs == "qemu" else []
+        interpreter.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--durations=5", *emulated,
+                         "--rootdir", str(inside), f"{inside}/tests"], log, env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name})
         shutil.rmtree(place, ignore_errors=True)
 
     def core_job(self, row: Row) -> Job:
@@ -498,9 +528,10 @@ class Platforms:
             run([self.zig, "c++", "-target", row.zig, *cpu, "-std=c++20", "-O2", "-static", "-fno-exceptions", "-Wall",
                  "-Wextra", "-Wpedantic", "-Werror", f"-I{ROOT / 'src'}", *sources, "-o", binary], log)
             qemu = {"arm": "qemu-arm-static", "aarch64": "qemu-aarch64-static"}.get(row.arch)
-            out = run([qemu, binary] if qemu and row.runs == "qemu" else [binary], log)
-            if ", 0 failed" not in out or f"chosen engine: {row.pythons[0]}\n" not in out:
-                raise RuntimeError(f"core checks failed or chose another engine than {row.pythons[0]}")
+            out = run([qemu, binary] if qemu and row.runs == "qemu" else [binary], log, capture=True)
+            engine = row.pythons[0] if row.pythons[0] != "best" else best_x86_engine()
+            if ", 0 failed" not in out or f"chosen engine: {engine}\n" not in out:
+                raise RuntimeError(f"core checks failed or chose another engine than {engine}")
 
         return Job(name, action, ["host tools"], rank=3)
 

@@ -112,6 +112,13 @@ tar -xjf "$work"/src/zlib_*.orig.tar.bz2 -C "$work/zlib" --strip-components=1
     && make -j2 && make install) >> "$log" 2>&1 || failed
 
 step "configure"
+# configure tells musl by a definition of musl's own <stdarg.h>, but zig's
+# compiler brings its own, and the module suffix would lose its platform
+# (.cpython-313.so instead of .cpython-313-x86_64-linux-musl.so).
+if [ -e "$work/python/Misc/platform_triplet.c" ]; then
+    sed -i 's|^#  ifdef __DEFINED_va_list$|#  if 1 /* musl, built with zig */|' "$work/python/Misc/platform_triplet.c"
+    grep -q "musl, built with zig" "$work/python/Misc/platform_triplet.c" || failed
+fi
 if [ "$minor" = 3.9 ]; then
     # setup.py adds the build machine's /usr/include to a cross build's
     # search path, and the extension modules would then see glibc's headers.

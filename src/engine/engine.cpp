@@ -3,6 +3,9 @@
 #include "engine.hpp"
 
 #include <atomic>
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 namespace turnwheel::engine {
 
@@ -25,12 +28,37 @@ const char* name(Isa isa) {
     return "?";
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The processor is asked directly: __builtin_cpu_supports needs the
+// compiler's runtime to have filled in its table, which a module built by
+// zig never has (it answered no to everything, and the plain version ran).
+namespace {
+
+bool has_ssse3() {
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3) != 0;
+}
+
+// AVX2 needs the operating system to save the vector registers too.
+bool has_avx2() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
+    unsigned xcr0, xcr0_high;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    const unsigned xmm_and_ymm_state = 0x6;
+    return (xcr0 & xmm_and_ymm_state) == xmm_and_ymm_state && __get_cpuid_count(7, 0, &a, &b, &c, &d) &&
+           (b & bit_AVX2) != 0;
+}
+
+}  // namespace
+#endif
+
 Scanner scanner(Isa isa) {
     switch (isa) {
         case Isa::Plain: return scan_plain;
 #if defined(__x86_64__) || defined(__i386__)
-        case Isa::Ssse3: __builtin_cpu_init(); return __builtin_cpu_supports("ssse3") ? scan_ssse3 : nullptr;
-        case Isa::Avx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2") ? scan_avx2 : nullptr;
+        case Isa::Ssse3: return has_ssse3() ? scan_ssse3 : nullptr;
+        case Isa::Avx2: return has_avx2() ? scan_avx2 : nullptr;
 #endif
 #if defined(__ARM_NEON)
         case Isa::Neon: return scan_neon;
