@@ -34,7 +34,6 @@ import sys
 import tempfile
 import threading
 import time
-import tomllib
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable
@@ -317,6 +316,8 @@ class Platforms:
         self.zig = subprocess.run(["bash", "-c", lib("zig_binary")], capture_output=True, text=True,
                                   check=True).stdout.strip()
         self.tools = CACHE / "wheel-tools"
+        import tomllib  # 3.11: the driver runs on the host's python3; --markdown on any
+
         self.test_requirements = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"][
             "optional-dependencies"]["test"]
         self.chroots = chroot_packages(rows)
@@ -551,16 +552,49 @@ class Platforms:
                 scheduler.add(self.check_job(interpreter))
 
 
+def markdown(rows: list[Row]) -> str:
+    """The table as the README shows it."""
+    lines = ["| wheel | interpreters | from | how it is tested |", "|---|---|---|---|"]
+    for row in rows:
+        kind, suite = origin(row)
+        where = "natively" if row.runs == "native" else f"under qemu-{row.arch}"
+        if kind == "core":
+            engine = "the best engine the processor has" if row.pythons[0] == "best" else f"the {row.pythons[0]} engine"
+            cpu = f" ({row.cpu})" if row.cpu else ""
+            lines.append(f"| - | - | - | the core checks as a static program for {row.zig}{cpu}, {where}; "
+                         f"they must choose {engine} |")
+            continue
+        pythons = ", ".join(f"PyPy {v[2:]}" if v.startswith("pp") else v for v in row.pythons)
+        pythons = pythons if pythons.startswith("PyPy") else f"CPython {pythons}"
+        source = {"pyenv": "pyenv", "debian": f"Debian {suite}", "source": "built from Debian's sources"}[kind]
+        if row.source.startswith("compile"):
+            tested = "compiled only (-Werror), no wheel"
+        elif row.source.startswith("headers"):
+            tested = "built (-Werror) against those headers, auditwheel; not run"
+        else:
+            tested = f"auditwheel, then the whole suite against the installed wheel, {where}"
+        if row.source.startswith(("compile", "headers")):
+            source += " (headers only)"
+        lines.append(f"| `{row.platform.split('.')[0]}` | {pythons} | {source} | {tested} |")
+    return "\n".join(lines) + "\n"
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("outdir", type=Path, help="where the wheels go (logs in OUTDIR/logs)")
+    parser.add_argument("outdir", type=Path, nargs="?", help="where the wheels go (logs in OUTDIR/logs)")
     parser.add_argument("--only", action="append", default=[],
                         help="only rows whose line contains this text (repeatable: any of them)")
     parser.add_argument("--build-only", action="store_true", help="build the wheels, run nothing")
     parser.add_argument("--jobs", type=int, default=2, help="jobs at once (default 2)")
     parser.add_argument("--list", action="store_true", help="print the jobs and what each needs, run nothing")
+    parser.add_argument("--markdown", action="store_true", help="print the table as the README shows it")
     args = parser.parse_args()
     rows = [r for r in read_table() if not args.only or any(t in " ".join(map(str, vars(r).values())) for t in args.only)]
+    if args.markdown:
+        print(markdown(rows), end="")
+        return 0
+    if args.outdir is None:
+        parser.error("OUTDIR is needed")
     args.outdir.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
         scheduler = Scheduler(args.outdir.resolve() / "logs", args.jobs)
