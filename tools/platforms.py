@@ -608,7 +608,8 @@ def main() -> int:
         print(f"\n{len(scheduler.jobs)} jobs in {time.monotonic() - start:.0f} s"
               f"{'' if ok else '; failed: ' + ', '.join(scheduler.failed)}")
         for wheel in sorted(args.outdir.glob("*.whl")):
-            print(f"  {wheel.name} ({wheel.stat().st_size:,} bytes)")
+            digest = hashlib.sha256(wheel.read_bytes()).hexdigest()[:16]
+            print(f"  {wheel.name} ({wheel.stat().st_size:,} bytes, sha256 {digest}...)")
         return 0 if ok else 1
 
 
