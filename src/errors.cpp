@@ -143,6 +143,8 @@ void not_writable(const char* qualified_name, PyObject* attribute) {
     PyErr_Format(PyExc_AttributeError, "attribute '%U' of '%s' objects is not writable", attribute, qualified_name);
 }
 
+void attribute_name_not_a_string() { PyErr_SetString(PyExc_TypeError, "attribute name must be string"); }
+
 void already_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already borrowed"); }
 
 void already_mutably_borrowed() { PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed"); }

@@ -29,6 +29,7 @@ void not_an_acceptable_base(const char* qualified_name);
 void no_attribute(const char* qualified_name, PyObject* attribute);
 void read_only_attribute(const char* qualified_name, PyObject* attribute);
 void not_writable(const char* qualified_name, PyObject* attribute);
+void attribute_name_not_a_string();
 
 void already_borrowed();
 void already_mutably_borrowed();

@@ -27,7 +27,7 @@ template <class Traits>
 PyObject* refuse_attribute(PyObject* self, PyObject* args) {
     PyObject* name = PyTuple_Size(args) > 0 ? PyTuple_GetItem(args, 0) : nullptr;
     if (name == nullptr || !PyUnicode_Check(name)) {
-        PyErr_SetString(PyExc_TypeError, "attribute name must be string");
+        errors::attribute_name_not_a_string();
         return nullptr;
     }
     // The getters are known by name: PyPy crashes handing one to C.
