@@ -63,11 +63,14 @@ make_chroot() {
     [ -e "/usr/share/debootstrap/scripts/$suite" ] || script=/usr/share/debootstrap/scripts/sid
     mkdir -p "$chroots"
     if [ ! -e "$root/.complete" ]; then
+        unmount_below "$root.partial"
         rm -rf --one-file-system "$root.partial"
         echo "== debootstrap $suite ($arch) into $root" >&2
         debootstrap --arch="$arch" --variant=minbase --include="$packages" "$suite" "$root.partial" "$(mirror)" $script \
             > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
+        unmount_below "$root"
         rm -rf --one-file-system "$root"
+        unmount_below "$root.partial"
         mv "$root.partial" "$root"
         echo "$packages" | tr ',' '\n' > "$root/.packages"
         touch "$root/.complete"
@@ -101,6 +104,17 @@ zig_binary() {
     local python
     python=$(zig_python)
     "$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'
+}
+
+# unmount_below DIR: whatever is mounted at or below DIR, deepest first. A
+# debootstrap that was killed leaves its proc and sys mounted in the
+# half-made tree, which rm would then refuse to cross.
+unmount_below() {
+    local dir point
+    dir=$(realpath -m "$1")
+    awk '{print $2}' /proc/self/mounts | { grep -E "^$dir(/|\$)" || true; } | sort -r | while read -r point; do
+        umount -l "$point" || true
+    done
 }
 
 enter_mounts() {

@@ -154,7 +154,8 @@ fi
         --disable-ipv6 --without-ensurepip "${configure_flags[@]}") >> "$log" 2>&1 || failed
 
 step "build"
-rm -rf "$folder.partial"
+unmount_below "$folder.partial"
+rm -rf --one-file-system "$folder.partial"
 (cd "$work/python" && PATH="$(dirname "$build_python"):$PATH" make -j2 && \
     PATH="$(dirname "$build_python"):$PATH" make install DESTDIR="$folder.partial" COMPILEALL_OPTS="-j0 -l") \
     >> "$log" 2>&1 || failed
@@ -170,7 +171,8 @@ chmod 1777 "$folder.partial/tmp"
 chroot_exec "$folder.partial" "/usr/local/bin/python$version" -c \
     'import zlib, _socket, _json, _struct, _datetime, _posixsubprocess, select, math, _random, binascii, hashlib' \
     >> "$log" 2>&1 || failed
-rm -rf "$folder"
+unmount_below "$folder"
+rm -rf --one-file-system "$folder"
 mv "$folder.partial" "$folder"
 touch "$folder/.complete"
 echo "$folder"
