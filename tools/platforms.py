@@ -10,8 +10,10 @@ For each interpreter of a row the module is built with zig through CMake
 be byte-identical), checked by auditwheel against its tag, and installed
 with pip into a fresh environment of its interpreter, natively or in its
 chroot (under qemu for another processor), where the whole test suite runs
-against it, away from the source tree. "compile" rows are only built; core
-rows build the pure core's checks as a static program and run them.
+against it, away from the source tree (and, for the CPythons that pyenv
+lacks, the type checks of tools/typecheck.sh). "compile" rows are only
+built; core rows build the pure core's checks as a static program and run
+them.
 
 Interpreters come from the host's pyenv, from Debian chroots (made once with
 debootstrap) or from tools/source_python.sh, and are kept in the cache folder
@@ -212,6 +214,12 @@ def origin(row: Row) -> tuple[str, str | None]:
     return parts[0], parts[1] if len(parts) > 1 else None
 
 
+def type_checked_here(row: Row, version: str) -> bool:
+    """CPythons with the lock that pyenv lacks: CI type-checks pyenv's on the host, these with their wheel."""
+    return (not version.startswith("pp") and not version.endswith("t") and row.runs == "native"
+            and row.libc == "glibc" and origin(row)[0] == "debian")
+
+
 def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
     """Every chroot the table names (suite-arch), with the packages its rows need."""
     chroots: dict[str, tuple[str, str, set[str]]] = {}
@@ -318,8 +326,8 @@ class Platforms:
         self.tools = CACHE / "wheel-tools"
         import tomllib  # 3.11: the driver runs on the host's python3; --markdown on any
 
-        self.test_requirements = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"][
-            "optional-dependencies"]["test"]
+        extras = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["optional-dependencies"]
+        self.test_requirements, self.typing_requirements = extras["test"], extras["typing"]
         self.chroots = chroot_packages(rows)
         self.interpreters: list[Interpreter] = []
         self.pkg_info = work / "PKG-INFO"
@@ -515,6 +523,13 @@ class Platforms:
         emulated = ["--hypothesis-profile=emulated"] if interpreter.row.runs == "qemu" else []
         interpreter.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--durations=5", *emulated,
                          "--rootdir", str(inside), f"{inside}/tests"], log, env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name})
+        if type_checked_here(interpreter.row, interpreter.version):
+            # The type checkers come from PyPI over the network: pyright's node is not in the wheelhouse.
+            shutil.copytree(ROOT / "examples", place / "examples")
+            shutil.copytree(ROOT / "tools", place / "tools", ignore=shutil.ignore_patterns("__pycache__"))
+            interpreter.run([python, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-compile",
+                             *self.typing_requirements], log)
+            interpreter.run(["bash", f"{inside}/tools/typecheck.sh", python], log)
         shutil.rmtree(place, ignore_errors=True)
 
     def core_job(self, row: Row) -> Job:
@@ -573,6 +588,8 @@ def markdown(rows: list[Row]) -> str:
             tested = "built (-Werror) against those headers, auditwheel; not run"
         else:
             tested = f"auditwheel, then the whole suite against the installed wheel, {where}"
+            if all(type_checked_here(row, version) for version in row.pythons):
+                tested += ", and the type checks (stubtest, mypy, pyright)"
         if row.source.startswith(("compile", "headers")):
             source += " (headers only)"
         lines.append(f"| `{row.platform.split('.')[0]}` | {pythons} | {source} | {tested} |")

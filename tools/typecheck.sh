@@ -15,13 +15,15 @@ echo "== stubtest"
 echo "== mypy --strict examples"
 "$python" -m mypy --strict --no-incremental --cache-dir "$work/mypy" examples
 
+executable=$("$python" -c 'import sys; print(sys.executable)')
 expected=$(grep -n "# error" tests/typing/probe.py | cut -d: -f1 | tr '\n' ' ')
 # Run from an empty folder so that nothing but the installed stubs is found.
 cp tests/typing/probe.py "$work/probe.py"
 cd "$work"
 mypy_lines=$("$python" -m mypy --no-incremental --cache-dir "$work/mypy" probe.py 2>&1 \
     | sed -n 's/^probe\.py:\([0-9]*\): error.*/\1/p' | sort -nu | tr '\n' ' ' || true)
-pyright_lines=$("$python" -m pyright probe.py 2>&1 \
+# pyright looks for the packages of whichever python is first on PATH unless told.
+pyright_lines=$("$python" -m pyright --pythonpath "$executable" probe.py 2>&1 \
     | sed -n 's/^.*probe\.py:\([0-9]*\):[0-9]* - error.*/\1/p' | sort -nu | tr '\n' ' ' || true)
 echo "== probe: expected errors on lines: $expected"
 echo "   mypy reported:    $mypy_lines"
