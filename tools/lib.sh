@@ -5,7 +5,6 @@
 
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-mounted=()
 
 # Debian's packages for the host: debootstrap, and qemu for other
 # architectures (binfmt_misc runs their programs through it).
@@ -80,7 +79,7 @@ make_chroot() {
     if [ -n "$wanted" ]; then
         echo "== adding $(echo $wanted) to $root" >&2
         (enter_mounts "$root" && in_chroot "$root" "apt-get -o Acquire::Check-Valid-Until=false update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(echo $wanted)"
-         status=$?; leave_mounts; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
+         status=$?; unmount_below "$root"; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
         echo "$wanted" >> "$root/.packages"
     fi
     echo "$root"
@@ -106,31 +105,24 @@ zig_binary() {
     "$python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'
 }
 
-# unmount_below DIR: whatever is mounted at or below DIR, deepest first. A
-# debootstrap that was killed leaves its proc and sys mounted in the
-# half-made tree, which rm would then refuse to cross.
+# unmount_below DIR: whatever is mounted at or below DIR, deepest first: a
+# chroot's proc and dev when it is left, and what a killed debootstrap left
+# mounted in its half-made tree, which rm would then refuse to cross.
 unmount_below() {
     local dir point
     dir=$(realpath -m "$1")
-    awk '{print $2}' /proc/self/mounts | { grep -E "^$dir(/|\$)" || true; } | sort -r | while read -r point; do
-        umount -l "$point" || true
-    done
+    awk -v dir="$dir" '$2 == dir || index($2, dir "/") == 1 {print $2}' /proc/self/mounts | sort -r \
+        | while read -r point; do umount -l "$point" || true; done
 }
 
+# enter_mounts ROOT: proc and the host's dev in a chroot, until
+# unmount_below ROOT; nothing stays mounted if one of them fails.
 enter_mounts() {
     local root=$1
-    mount -t proc proc "$root/proc" && mounted+=("$root/proc")
-    mount --bind /dev "$root/dev" && mounted+=("$root/dev")
-    mount --bind /dev/pts "$root/dev/pts" && mounted+=("$root/dev/pts")
-    mount --bind /dev/shm "$root/dev/shm" && mounted+=("$root/dev/shm")
+    { mount -t proc proc "$root/proc" && mount --bind /dev "$root/dev" && mount --bind /dev/pts "$root/dev/pts" \
+        && mount --bind /dev/shm "$root/dev/shm"; } || { unmount_below "$root"; return 1; }
     # The host's certificate authorities, which its network may need.
     cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/host-ca.crt" 2>/dev/null || true
-}
-
-leave_mounts() {
-    local i
-    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
-    mounted=()
 }
 
 # chroot_exec ROOT [NAME=VALUE...] PROGRAM [ARG...]: runs PROGRAM in ROOT,

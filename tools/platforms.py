@@ -107,11 +107,7 @@ class Mounts:
     def __call__(self, root: Path):
         with self.lock:
             if self.users.get(root, 0) == 0:
-                for options, target in ((["-t", "proc", "proc"], "proc"), (["--bind", "/dev"], "dev"),
-                                        (["--bind", "/dev/pts"], "dev/pts"), (["--bind", "/dev/shm"], "dev/shm")):
-                    subprocess.run(["mount", *options, root / target], check=True)
-                # The host's certificate authorities, which its network may need.
-                shutil.copy("/etc/ssl/certs/ca-certificates.crt", root / "etc/ssl/certs/host-ca.crt")
+                subprocess.run(["bash", "-c", lib(f"enter_mounts {shlex.quote(str(root))}")], check=True)
             self.users[root] = self.users.get(root, 0) + 1
         try:
             yield
@@ -119,8 +115,7 @@ class Mounts:
             with self.lock:
                 self.users[root] -= 1
                 if self.users[root] == 0:
-                    for target in ("dev/shm", "dev/pts", "dev", "proc"):
-                        subprocess.run(["umount", "-l", root / target], check=False)
+                    subprocess.run(["bash", "-c", lib(f"unmount_below {shlex.quote(str(root))}")], check=False)
 
 
 mounts = Mounts()
