@@ -351,6 +351,10 @@ def census_seconds(threads: int, scale: float) -> float:
     return float(out.split(" positions in ")[1].split()[0])
 
 
+def census_seconds_of(rows: list[Row]) -> float | None:
+    return float(rows[0].value.split()[0]) if rows else None
+
+
 def census_rows(scale: float) -> list[Row]:
     """The census example: a search in Python that makes a cube and a move string per position."""
     if not (HERE.parent / "examples" / "census.py").exists():
@@ -361,6 +365,31 @@ def census_rows(scale: float) -> list[Row]:
     if free_threaded():
         two = census_seconds(2, scale)
         rows.append(Row(f"{name}: --threads 1 / --threads 2", f"{one / two:.2f}x ({two:.1f} s)", ">= 1.5x (aim)", None))
+    return rows
+
+
+def corner_database_seconds(where: list[str], scale: float) -> float:
+    depth = [] if scale >= 1 else ["--depth", "7"]
+    with tempfile.TemporaryDirectory() as out:
+        text = subprocess.run([sys.executable, str(HERE.parent / "examples" / "corner_database.py"), "--quiet",
+                               "--moves", "URF", "--out", f"{out}/db", *where, *depth],
+                              capture_output=True, text=True, check=True).stdout
+    return float(text.split("\ntime ")[1].split()[0])
+
+
+def corner_database_rows(scale: float, census_one: float | None) -> list[Row]:
+    """The corner database example on the census's moves: one plain process, then a cluster of two workers."""
+    try:
+        import distributed, numpy, rich  # noqa: F401
+    except ImportError:
+        return [Row("corner_database.py --moves URF", "cluster extra not installed", "-", None)]
+    name = "corner_database.py --moves URF" + ("" if scale >= 1 else " --depth 7")
+    plain = corner_database_seconds(["--no-cluster"], scale)
+    rows = [Row(f"{name}: one plain process", f"{plain:.1f} s", "-", None)]
+    if census_one:
+        rows.append(Row(f"census.py one thread / {name} in one process", f"{census_one / plain:.1f}x", "-", None))
+    two = corner_database_seconds(["--workers", "2"], scale)
+    rows.append(at_most(f"{name}: 2 workers / one plain process", two / plain, 1.5, "x"))
     return rows
 
 
@@ -404,7 +433,9 @@ def main() -> int:
     rows += memory_rows()
     if free_threaded():
         rows += threads_rows(scale, 5 if scale >= 1 else 1)
-    rows += census_rows(scale)
+    census = census_rows(scale)
+    rows += census
+    rows += corner_database_rows(scale, census_seconds_of(census))
     print_table(rows)
     missed = [r.figure for r in rows if r.ok is False]
     print(f"\n{len([r for r in rows if r.ok])} bars met, {len(missed)} not met")

@@ -219,6 +219,27 @@ class Store:
 EMPTY = Level(np.zeros(0, np.uint64), np.zeros(0, np.uint64))
 
 
+def tasks(current: list[Any], sizes: list[int], chunk: int) -> Iterator[tuple[list[Any], list[tuple[int, int]]]]:
+    """The level's parents cut into tasks of `chunk` (the last one fewer): each
+    task is the partitions it draws on and the range it takes from each."""
+    levels: list[Any] = []
+    bounds: list[tuple[int, int]] = []
+    room = chunk
+    for level, size in zip(current, sizes):
+        start = 0
+        while start < size:
+            stop = min(size, start + room)
+            levels.append(level)
+            bounds.append((start, stop))
+            room -= stop - start
+            start = stop
+            if not room:
+                yield levels, bounds
+                levels, bounds, room = [], [], chunk
+    if levels:
+        yield levels, bounds
+
+
 def next_level(backend: Backend, current: list[Any], previous: list[Any], sizes: list[int], depth: int,
                faces: str, chunk: int, advance: Callable[[int], None]) -> tuple[list[Any], Split]:
     """Submits the tasks that make the level after `current` (whose paths
@@ -229,15 +250,13 @@ def next_level(backend: Backend, current: list[Any], previous: list[Any], sizes:
     timings = []
     # The lower the priority, the later a ready task runs: a task's children
     # are filtered before the next task is expanded, so that few wait in memory.
-    for owner, (level, size) in enumerate(zip(current, sizes)):
-        for start in range(0, size, chunk):
-            children = backend.submit(cornerdb.expand, level, start, min(size, start + chunk), depth, faces,
-                                      partitions)
-            for other in range(partitions):
-                part = backend.submit(getitem, children, other, priority=1)
-                owned[other].append(backend.submit(cornerdb.unseen, part, current[other], previous[other],
-                                                   priority=2))
-            timings.append(backend.submit(getitem, children, partitions, priority=1))
+    for levels, bounds in tasks(current, sizes, chunk):
+        children = backend.submit(cornerdb.expand, levels, bounds, depth, faces, partitions)
+        for owner in range(partitions):
+            part = backend.submit(getitem, children, owner, priority=1)
+            owned[owner].append(backend.submit(cornerdb.unseen, part, current[owner], previous[owner],
+                                               priority=2))
+        timings.append(backend.submit(getitem, children, partitions, priority=1))
     new = [backend.submit(cornerdb.combine, *parts, priority=3) for parts in owned]
     split: Split = {"replay": 0.0, "turns": 0.0, "children": 0.0}
     for timing in backend.timings(timings):

@@ -223,8 +223,9 @@ BATCH = 20_000
 Parts = list[Union[Level, Timing]]
 
 
-def expand(level: Level, start: int, stop: int, depth: int, faces: str, partitions: int) -> Parts:
-    """The children of parents start:stop of `level` (all at `depth`), by owner.
+def expand(levels: list[Level], bounds: list[tuple[int, int]], depth: int, faces: str, partitions: int) -> Parts:
+    """The children of the parents in `bounds` (start, stop) of each of `levels`
+    (all at `depth`), by owner.
 
     Each parent is rebuilt from its path; then each face is turned four
     times, the state read after the first three turns (the quarter, half and
@@ -233,7 +234,7 @@ def expand(level: Level, start: int, stop: int, depth: int, faces: str, partitio
     Returns the `partitions` parts and a Timing, as one list.
     """
     clock = time.perf_counter
-    paths = level.paths[start:stop]
+    paths = np.concatenate([level.paths[start:stop] for level, (start, stop) in zip(levels, bounds)])
     turns = [getattr(Cube2x2, f"do_{face.lower()}_move") for face in faces]
     if len(paths) * 3 * len(turns) > 1 << INDEX_BITS:
         raise ValueError(f"{len(paths):,} parents are too many for one task")
