@@ -114,7 +114,9 @@ class Cluster:
                                       host="127.0.0.1", dashboard_address=None)
             self.client = Client(self.local)
         else:
-            self.client = Client(scheduler)
+            self.client = Client(scheduler, timeout=30)
+            # Tasks sent to a cluster without workers would wait forever.
+            self.client.wait_for_workers(1, timeout=60)
         # The workers import the task functions by name, wherever they run;
         # a worker that joins later is sent the file too.
         self.client.upload_file(cornerdb.__file__)
@@ -403,8 +405,11 @@ def main() -> None:
         parser.error(f"{args.out} holds a search with the moves of {manifest['moves']}, not {args.moves}")
 
     start = time.perf_counter()
-    backend: Backend = InProcess() if args.no_cluster else Cluster(args.workers or os.cpu_count() or 1,
-                                                                   args.scheduler)
+    try:
+        backend: Backend = InProcess() if args.no_cluster else Cluster(args.workers or os.cpu_count() or 1,
+                                                                       args.scheduler)
+    except (OSError, TimeoutError) as error:
+        parser.exit(1, f"{parser.prog}: no cluster with a worker at {args.scheduler}: {error}\n")
     try:
         if isinstance(backend, Cluster):
             workers = backend.workers
