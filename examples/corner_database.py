@@ -301,11 +301,12 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
     current, previous, sizes = restore()
     failures = 0
     bars = Progress(TextColumn("distance {task.fields[distance]:>2}"), BarColumn(), MofNCompleteColumn(),
-                    TextColumn("parents"), TimeElapsedColumn(), console=Console(stderr=True), disable=quiet)
+                    TextColumn("parents"), TimeElapsedColumn(), TextColumn("{task.fields[found]}"),
+                    console=Console(stderr=True), disable=quiet)
     with bars:
         while depth is None or len(counts) <= depth:
             distance = len(counts)
-            bar = bars.add_task("", total=sum(sizes), distance=distance)
+            bar = bars.add_task("", total=sum(sizes), distance=distance, found="")
             try:
                 new, level_split = next_level(backend, current, previous, sizes, distance - 1, faces, chunk,
                                               lambda parents: bars.advance(bar, parents))
@@ -327,6 +328,7 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
                 complete = True
                 store.write_manifest(faces, partitions, counts, complete)
                 break
+            bars.update(bar, found=f"{found:,} new positions")
             store.save(distance, parts)
             counts.append(found)
             store.write_manifest(faces, partitions, counts, complete)
