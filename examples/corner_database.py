@@ -28,7 +28,7 @@ import os
 import resource
 import sys
 import time
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from concurrent.futures import CancelledError
 from operator import getitem
 from pathlib import Path
@@ -53,7 +53,7 @@ class Backend(Protocol):
 
     def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any: ...
     def scatter(self, values: list[Level]) -> list[Any]: ...
-    def gather(self, handles: list[Any]) -> list[Level]: ...
+    def gather(self, handles: list[Any]) -> Iterator[Level]: ...
     def timings(self, handles: list[Any]) -> Iterator[Timing]: ...
     def peaks(self) -> list[int]: ...
     def moved(self) -> int: ...
@@ -80,8 +80,8 @@ class InProcess:
     def scatter(self, values: list[Level]) -> list[Any]:
         return list(values)
 
-    def gather(self, handles: list[Any]) -> list[Level]:
-        return handles
+    def gather(self, handles: list[Any]) -> Iterator[Level]:
+        return iter(handles)
 
     def timings(self, handles: list[Any]) -> Iterator[Timing]:
         return iter(handles)
@@ -132,10 +132,12 @@ class Cluster:
     def scatter(self, values: list[Level]) -> list[Any]:
         return list(self.client.scatter(values, hash=False))
 
-    def gather(self, handles: list[Any]) -> list[Level]:
-        values: list[Level] = self.client.gather(handles)
-        self.gathered += sum(value.hashes.nbytes + value.paths.nbytes for value in values)
-        return values
+    def gather(self, handles: list[Any]) -> Iterator[Level]:
+        """The values one at a time, so that this process holds one part of a level at once."""
+        for handle in handles:
+            value: Level = handle.result()
+            self.gathered += value.hashes.nbytes + value.paths.nbytes
+            yield value
 
     def timings(self, handles: list[Any]) -> Iterator[Timing]:
         from distributed import as_completed
@@ -201,7 +203,9 @@ class Store:
     def part(self, distance: int, owner: int) -> Path:
         return self.folder / "levels" / f"{distance:02}" / f"{owner:04}.npy"
 
-    def save(self, distance: int, parts: list[Level]) -> None:
+    def save(self, distance: int, parts: Iterable[Level]) -> list[int]:
+        """Saves the parts as they come; returns their sizes."""
+        sizes = []
         for owner, part in enumerate(parts):
             path = self.part(distance, owner)
             path.parent.mkdir(parents=True, exist_ok=True)
@@ -209,6 +213,8 @@ class Store:
             with open(partial, "wb") as file:
                 np.save(file, cornerdb.words_and_paths(part))
             os.replace(partial, path)
+            sizes.append(len(part.hashes))
+        return sizes
 
     def load(self, distance: int, partitions: int) -> list[Level]:
         return [cornerdb.from_saved(np.load(self.part(distance, owner))) for owner in range(partitions)]
@@ -310,7 +316,8 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
             try:
                 new, level_split = next_level(backend, current, previous, sizes, distance - 1, faces, chunk,
                                               lambda parents: bars.advance(bar, parents))
-                parts = backend.gather(new)
+                # Saved before the manifest names the level, so a stop here loses only this level.
+                new_sizes = store.save(distance, backend.gather(new))
             except backend.lost as error:
                 failures += 1
                 if failures > retries:
@@ -322,17 +329,16 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
                 continue
             for key in split:
                 split[key] += level_split[key]
-            found = sum(len(part.hashes) for part in parts)
+            found = sum(new_sizes)
             if not found:
                 bars.remove_task(bar)
                 complete = True
                 store.write_manifest(faces, partitions, counts, complete)
                 break
             bars.update(bar, found=f"{found:,} new positions")
-            store.save(distance, parts)
             counts.append(found)
             store.write_manifest(faces, partitions, counts, complete)
-            previous, current, sizes = current, new, [len(part.hashes) for part in parts]
+            previous, current, sizes = current, new, new_sizes
     return counts, complete, split
 
 
@@ -391,8 +397,12 @@ def main() -> None:
                         help="where the levels and the database go (default %(default)s)")
     parser.add_argument("--resume", action="store_true", help="continue the search saved in --out")
     parser.add_argument("--partitions", type=positive,
-                        help="partitions of the positions (default: 4 a worker, at least 8)")
-    parser.add_argument("--chunk", type=positive, default=400_000, help="parents a task (default %(default)s)")
+                        help="partitions of the positions (default: 2 a worker, at least 4)")
+    # Large enough that Dask's few milliseconds a task do not count, small
+    # enough that a task's arrays stay below the size from which the C
+    # library maps fresh memory for each (32 MiB), which costs more here
+    # than the work on them.
+    parser.add_argument("--chunk", type=positive, default=150_000, help="parents a task (default %(default)s)")
     parser.add_argument("--quiet", action="store_true", help="no progress bars")
     args = parser.parse_args()
     if args.chunk * 3 * len(args.moves) > 1 << cornerdb.INDEX_BITS:
@@ -416,7 +426,7 @@ def main() -> None:
         if isinstance(backend, Cluster):
             workers = backend.workers
             print(f"cluster: {workers} worker{'s' * (workers > 1)} at {backend.address}", file=sys.stderr)
-        partitions = manifest["partitions"] if manifest else args.partitions or max(8, 4 * backend.workers)
+        partitions = manifest["partitions"] if manifest else args.partitions or max(4, 2 * backend.workers)
         counts, complete, split = search(backend, store, args.moves, partitions, args.depth, args.chunk,
                                          args.resume, args.quiet)
         peaks, moved, busy = backend.peaks(), backend.moved(), backend.task_seconds()

@@ -198,9 +198,9 @@ def first_of_each(hashes: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
 
 
 def split(level: Level, partitions: int) -> list[Level]:
-    """A level's positions by owner, each part a copy of its own."""
+    """A level's positions by owner (views of `level`)."""
     bounds = np.searchsorted(owners(level.hashes, partitions), np.arange(partitions + 1))
-    return [Level(level.hashes[a:b].copy(), level.paths[a:b].copy()) for a, b in zip(bounds, bounds[1:])]
+    return [Level(level.hashes[a:b], level.paths[a:b]) for a, b in zip(bounds, bounds[1:])]
 
 
 def texts(paths: np.ndarray, depth: int) -> list[str]:
@@ -269,7 +269,8 @@ def expand(levels: list[Level], bounds: list[tuple[int, int]], depth: int, faces
     unique, index = first_of_each(hashed(words))
     moves = np.array([move_code(face, q) for face in faces for q in (1, 2, 3)], dtype=np.uint64)
     per_parent = np.uint64(len(moves))
-    child_paths = paths[index // per_parent] | (moves[index % per_parent] << np.uint64(MOVE_BITS * depth))
+    parent = index // per_parent  # numpy divides by a scalar quickly, but has no such remainder
+    child_paths = paths[parent] | (moves[index - parent * per_parent] << np.uint64(MOVE_BITS * depth))
     parts = split(Level(unique, child_paths), partitions)
     elapsed = clock() - began
     return [*parts, Timing(replay, turning, elapsed - replay - turning, len(paths), len(words))]
