@@ -397,12 +397,10 @@ def main() -> None:
                         help="where the levels and the database go (default %(default)s)")
     parser.add_argument("--resume", action="store_true", help="continue the search saved in --out")
     parser.add_argument("--partitions", type=positive,
-                        help="partitions of the positions (default: 2 a worker, at least 4)")
-    # Large enough that Dask's few milliseconds a task do not count, small
-    # enough that a task's arrays stay below the size from which the C
-    # library maps fresh memory for each (32 MiB), which costs more here
-    # than the work on them.
-    parser.add_argument("--chunk", type=positive, default=150_000, help="parents a task (default %(default)s)")
+                        help="partitions of the positions (default: 4 a worker, at least 8)")
+    # Dask costs a few milliseconds a task, and each task fans out into two
+    # more a partition: tasks must be large.
+    parser.add_argument("--chunk", type=positive, default=400_000, help="parents a task (default %(default)s)")
     parser.add_argument("--quiet", action="store_true", help="no progress bars")
     args = parser.parse_args()
     if args.chunk * 3 * len(args.moves) > 1 << cornerdb.INDEX_BITS:
@@ -426,7 +424,7 @@ def main() -> None:
         if isinstance(backend, Cluster):
             workers = backend.workers
             print(f"cluster: {workers} worker{'s' * (workers > 1)} at {backend.address}", file=sys.stderr)
-        partitions = manifest["partitions"] if manifest else args.partitions or max(4, 2 * backend.workers)
+        partitions = manifest["partitions"] if manifest else args.partitions or max(8, 4 * backend.workers)
         counts, complete, split = search(backend, store, args.moves, partitions, args.depth, args.chunk,
                                          args.resume, args.quiet)
         peaks, moved, busy = backend.peaks(), backend.moved(), backend.task_seconds()
