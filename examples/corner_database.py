@@ -26,6 +26,7 @@ import argparse
 import json
 import os
 import resource
+import shutil
 import sys
 import time
 from collections.abc import Callable, Iterable, Iterator
@@ -216,6 +217,10 @@ class Store:
             sizes.append(len(part.hashes))
         return sizes
 
+    def discard(self, distance: int) -> None:
+        """Removes a level's files (an empty level is not kept)."""
+        shutil.rmtree(self.part(distance, 0).parent, ignore_errors=True)
+
     def load(self, distance: int, partitions: int) -> list[Level]:
         return [cornerdb.from_saved(np.load(self.part(distance, owner))) for owner in range(partitions)]
 
@@ -331,6 +336,7 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
                 split[key] += level_split[key]
             found = sum(new_sizes)
             if not found:
+                store.discard(distance)
                 bars.remove_task(bar)
                 complete = True
                 store.write_manifest(faces, partitions, counts, complete)

@@ -75,6 +75,7 @@ def test_a_search_that_runs_out_of_positions_is_complete(tmp_path):
     counts, complete, _ = corner_database.search(corner_database.InProcess(), corner_database.Store(tmp_path),
                                                  "U", 2, None, 10, resume=False, quiet=True)
     assert counts == [1, 3] and complete
+    assert sorted(p.name for p in (tmp_path / "levels").iterdir()) == ["00", "01"]
 
 
 def random_corner_word(rng):
