@@ -18,8 +18,8 @@ from turnwheel import Cube2x2, Cube3x3
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 pytestmark = pytest.mark.skipif(not EXAMPLES.is_dir(), reason="the examples are not beside the tests")
+pytest.importorskip("distributed")  # the cluster extra; checked first, as numpy dies on some processors
 np = pytest.importorskip("numpy")
-pytest.importorskip("distributed")
 psutil = pytest.importorskip("psutil")
 sys.path.insert(0, str(EXAMPLES))
 import cornerdb  # noqa: E402
