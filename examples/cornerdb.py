@@ -203,14 +203,18 @@ def split(level: Level, partitions: int) -> list[Level]:
     return [Level(level.hashes[a:b], level.paths[a:b]) for a, b in zip(bounds, bounds[1:])]
 
 
+# Three characters a move code: blank for 0, then "U  ", "U2 ", "U' ", ...
+_GLYPHS = np.frombuffer(b"   " + "".join(f"{move_name(c):3}" for c in range(1, 19)).encode(),
+                        np.uint8).reshape(19, 3)
+
+
 def texts(paths: np.ndarray, depth: int) -> list[str]:
     """The move string of each path of `depth` moves, made in one pass of numpy."""
     if depth == 0:
         return [""] * len(paths)
-    glyphs = np.frombuffer(b"   " + "".join(f"{move_name(c):3}" for c in range(1, 19)).encode(), np.uint8).reshape(19, 3)
     shifts = np.arange(depth, dtype=np.uint64) * np.uint64(MOVE_BITS)
     codes = (paths[:, None] >> shifts) & np.uint64(31)
-    joined = glyphs[codes].tobytes().decode("ascii")
+    joined = _GLYPHS[codes].tobytes().decode("ascii")
     width = 3 * depth
     return [joined[i:i + width] for i in range(0, len(joined), width)]
 
