@@ -15,9 +15,9 @@ every position it writes DIR/distances.bin, which `cornerdb.lookup` reads.
 How a level is made: the positions of each partition are cut into tasks;
 each task rebuilds its parents, turns them, and sends each child to the
 partition that owns it (a hash of its corner word); where that partition
-lives, the children seen at the two distances before are dropped, which is
-enough because every move has an inverse; then each partition merges what
-it was sent into its share of the new level.
+lives, the children seen at the two distances before, or already found at
+this one, are dropped (two distances are enough because every move has an
+inverse), and the rest merged into its share of the new level.
 """
 
 from __future__ import annotations
@@ -46,13 +46,17 @@ Split = dict[str, float]
 
 class Backend(Protocol):
     """Where the tasks run. What `submit` returns stands for a task's result
-    and can be passed to later tasks; `gather` turns such handles into values."""
+    and can be passed to later tasks; `gather` turns such handles into values.
+    A task or a scattered value given an `owner` (a partition) is kept with
+    the other data of that partition where it can be; `place` learns again
+    where that is, after workers have come or gone."""
 
     workers: int
     lost: tuple[type[BaseException], ...]
     gathered: int
 
-    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any: ...
+    def place(self) -> None: ...
+    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0, owner: int | None = None) -> Any: ...
     def scatter(self, values: list[Level]) -> list[Any]: ...
     def gather(self, handles: list[Any]) -> Iterator[Level]: ...
     def timings(self, handles: list[Any]) -> Iterator[Timing]: ...
@@ -72,7 +76,10 @@ class InProcess:
     def __init__(self) -> None:
         self.busy: dict[str, float] = {}
 
-    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any:
+    def place(self) -> None:
+        pass
+
+    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0, owner: int | None = None) -> Any:
         start = time.perf_counter()
         result = function(*args)
         self.busy[function.__name__] = self.busy.get(function.__name__, 0.0) + time.perf_counter() - start
@@ -100,10 +107,22 @@ class InProcess:
         pass
 
 
+#: glibc's malloc settings for the workers started here. By default glibc
+#: gives every array of more than 32 MB back to the kernel when it is freed
+#: (and Dask has it trim the heap at 64 KiB), so each task's arrays are
+#: fresh pages that fault in on first touch: on a virtual machine that is
+#: often dearer than the work on them (numpy's share of this search fell
+#: from 600 to 380 CPU-seconds here). One arena, no mmap, and up to 256 MB
+#: kept free at the top of the heap reuse the same pages from task to task.
+#: Workers started elsewhere can be given the same environment.
+KEEP_FREED_MEMORY = {"MALLOC_ARENA_MAX": 1, "MALLOC_MMAP_MAX_": 0, "MALLOC_TRIM_THRESHOLD_": 256 << 20}
+
+
 class Cluster:
     """The tasks run on a Dask cluster: one started here on 127.0.0.1, or an existing one."""
 
     def __init__(self, workers: int, scheduler: str | None) -> None:
+        import dask
         from distributed import Client, KilledWorker, LocalCluster, get_task_stream
         from distributed.comm.core import CommClosedError
 
@@ -111,8 +130,10 @@ class Cluster:
         self.lost: tuple[type[BaseException], ...] = (KilledWorker, CancelledError, CommClosedError, OSError)
         self.local = None
         if scheduler is None:
-            self.local = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                      host="127.0.0.1", dashboard_address=None)
+            environ = {**dask.config.get("distributed.nanny.pre-spawn-environ"), **KEEP_FREED_MEMORY}
+            with dask.config.set({"distributed.nanny.pre-spawn-environ": environ}):
+                self.local = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                          host="127.0.0.1", dashboard_address=None)
             self.client = Client(self.local)
         else:
             self.client = Client(scheduler, timeout=30)
@@ -126,12 +147,24 @@ class Cluster:
         self.stream = get_task_stream(self.client)
         self.stream.__enter__()
         self.gathered = 0
+        self.homes: list[str] = []
 
-    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any:
-        return self.client.submit(function, *args, priority=priority, pure=False)
+    def place(self) -> None:
+        self.homes = sorted(self.client.scheduler_info(n_workers=-1)["workers"])
+
+    def home(self, owner: int | None) -> dict[str, Any]:
+        """Where a partition's data is kept: one worker, or any if that one is gone."""
+        if owner is None or not self.homes:
+            return {}
+        return {"workers": [self.homes[owner % len(self.homes)]], "allow_other_workers": True}
+
+    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0, owner: int | None = None) -> Any:
+        return self.client.submit(function, *args, priority=priority, pure=False, **self.home(owner))
 
     def scatter(self, values: list[Level]) -> list[Any]:
-        return list(self.client.scatter(values, hash=False))
+        # A list of one, as a Level is a tuple that scatter would take apart.
+        return [self.client.scatter([value], hash=False, workers=self.home(owner).get("workers"))[0]
+                for owner, value in enumerate(values)]
 
     def gather(self, handles: list[Any]) -> Iterator[Level]:
         """The values one at a time, so that this process holds one part of a level at once."""
@@ -230,6 +263,9 @@ class Store:
 
 
 EMPTY = Level(np.zeros(0, np.uint64), np.zeros(0, np.uint64))
+#: Parts that an owner merges into its level at once: fewer merges of the
+#: growing level, against more parts waiting for theirs.
+MERGED_PARTS = 4
 
 
 def tasks(current: list[Any], sizes: list[int], chunk: int) -> Iterator[tuple[list[Any], list[tuple[int, int]]]]:
@@ -259,18 +295,29 @@ def next_level(backend: Backend, current: list[Any], previous: list[Any], sizes:
     have `depth` moves) and waits for its expand tasks; returns the handles
     of the new level's parts and the expand tasks' cost split."""
     partitions = len(current)
-    owned: list[list[Any]] = [[] for _ in range(partitions)]
+    new: list[Any] = [EMPTY] * partitions
+    waiting: list[list[Any]] = [[] for _ in range(partitions)]
     timings = []
+
+    def absorb(owner: int) -> None:
+        new[owner] = backend.submit(cornerdb.absorb, new[owner], waiting[owner], current[owner], previous[owner],
+                                    priority=2, owner=owner)
+        waiting[owner] = []
+
     # The lower the priority, the later a ready task runs: a task's children
-    # are filtered before the next task is expanded, so that few wait in memory.
+    # are merged into their owners' levels soon after it, so that few wait in
+    # memory. Each owner's merges run in the order of the tasks, which makes
+    # the level the same on every run, and where its levels are kept.
     for levels, bounds in tasks(current, sizes, chunk):
         children = backend.submit(cornerdb.expand, levels, bounds, depth, faces, partitions)
         for owner in range(partitions):
-            part = backend.submit(getitem, children, owner, priority=1)
-            owned[owner].append(backend.submit(cornerdb.unseen, part, current[owner], previous[owner],
-                                               priority=2))
+            waiting[owner].append(backend.submit(getitem, children, owner, priority=1))
+            if len(waiting[owner]) == MERGED_PARTS:
+                absorb(owner)
         timings.append(backend.submit(getitem, children, partitions, priority=1))
-    new = [backend.submit(cornerdb.combine, *parts, priority=3) for parts in owned]
+    for owner in range(partitions):
+        if waiting[owner]:
+            absorb(owner)
     split: Split = {"replay": 0.0, "turns": 0.0, "children": 0.0}
     for timing in backend.timings(timings):
         advance(timing.parents)
@@ -304,6 +351,7 @@ def search(backend: Backend, store: Store, faces: str, partitions: int, depth: i
         return counts, complete, split
 
     def restore() -> tuple[list[Any], list[Any], list[int]]:
+        backend.place()
         last = len(counts) - 1
         here = store.load(last, partitions)
         before = store.load(last - 1, partitions) if last else [EMPTY] * partitions
@@ -403,7 +451,7 @@ def main() -> None:
                         help="where the levels and the database go (default %(default)s)")
     parser.add_argument("--resume", action="store_true", help="continue the search saved in --out")
     parser.add_argument("--partitions", type=positive,
-                        help="partitions of the positions (default: 4 a worker, at least 8)")
+                        help="partitions of the positions (default: 8 a worker, at least 16)")
     # Dask costs a few milliseconds a task, and each task fans out into two
     # more a partition: tasks must be large.
     parser.add_argument("--chunk", type=positive, default=400_000, help="parents a task (default %(default)s)")
@@ -430,7 +478,7 @@ def main() -> None:
         if isinstance(backend, Cluster):
             workers = backend.workers
             print(f"cluster: {workers} worker{'s' * (workers > 1)} at {backend.address}", file=sys.stderr)
-        partitions = manifest["partitions"] if manifest else args.partitions or max(8, 4 * backend.workers)
+        partitions = manifest["partitions"] if manifest else args.partitions or max(16, 8 * backend.workers)
         counts, complete, split = search(backend, store, args.moves, partitions, args.depth, args.chunk,
                                          args.resume, args.quiet)
         peaks, moved, busy = backend.peaks(), backend.moved(), backend.task_seconds()

@@ -16,6 +16,7 @@ rank 2k in its low nibble and rank 2k + 1 in its high nibble.
 
 from __future__ import annotations
 
+import array
 import functools
 import os
 import time
@@ -140,7 +141,8 @@ def write_database(levels: Iterable[tuple[int, Iterable[np.ndarray]]], path: str
     atomically."""
     table = np.full(DATABASE_BYTES, 0xFF, dtype=np.uint8)
     for distance, chunks in levels:
-        for words in chunks:
+        # A million words at a time, as ranks makes several arrays of their size.
+        for words in (part[start:start + (1 << 20)] for part in chunks for start in range(0, len(part), 1 << 20)):
             index = ranks(words)
             low = index & 1 == 0
             table[index[low] >> 1] &= np.uint8(0xF0 | distance)
@@ -185,16 +187,26 @@ def owners(hashes: np.ndarray, partitions: int) -> np.ndarray:
 def first_of_each(hashes: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     """The distinct hashes in ascending order, and the index of each one's
     first occurrence (so the result is the same on every run)."""
-    if len(hashes) <= 1 << INDEX_BITS:
-        keyed = np.sort((hashes << np.uint64(INDEX_BITS)) | np.arange(len(hashes), dtype=np.uint64))
-        ordered, index = keyed >> np.uint64(INDEX_BITS), keyed & np.uint64(INDEX_MASK)
-    else:
+    if len(hashes) > 1 << INDEX_BITS:
         index = np.argsort(hashes, kind="stable").astype(np.uint64)
         ordered = hashes[index]
+        distinct = np.empty(len(ordered), dtype=bool)
+        distinct[:1] = True
+        np.not_equal(ordered[1:], ordered[:-1], out=distinct[1:])
+        return ordered[distinct], index[distinct]
+    # In place where it can be: each array of this size is a cost.
+    keyed = hashes << np.uint64(INDEX_BITS)
+    keyed |= np.arange(len(hashes), dtype=np.uint64)
+    keyed.sort()
+    ordered = keyed >> np.uint64(INDEX_BITS)
     distinct = np.empty(len(ordered), dtype=bool)
     distinct[:1] = True
     np.not_equal(ordered[1:], ordered[:-1], out=distinct[1:])
-    return ordered[distinct], index[distinct]
+    del ordered
+    first = keyed[distinct]
+    unique = first >> np.uint64(INDEX_BITS)
+    first &= np.uint64(INDEX_MASK)
+    return unique, first
 
 
 def split(level: Level, partitions: int) -> list[Level]:
@@ -224,6 +236,18 @@ def texts(paths: np.ndarray, depth: int) -> list[str]:
 BATCH = 20_000
 
 
+def followers(faces: str, last: int) -> str:
+    """The faces worth turning after a path whose last move turned FACES[last]
+    (-1: the empty path). Turning the same face again reaches nothing new;
+    and of two opposite faces, which commute, only the order of FACES is
+    taken (D after U, never U after D): whichever shortest path reached a
+    parent, every child at the next distance is still found this way."""
+    if last < 0:
+        return faces
+    skipped = {FACES[last]} | ({FACES[last - 1]} if last % 2 else set())
+    return "".join(face for face in faces if face not in skipped)
+
+
 Parts = list[Union[Level, Timing]]
 
 
@@ -231,50 +255,73 @@ def expand(levels: list[Level], bounds: list[tuple[int, int]], depth: int, faces
     """The children of the parents in `bounds` (start, stop) of each of `levels`
     (all at `depth`), by owner.
 
-    Each parent is rebuilt from its path; then each face is turned four
-    times, the state read after the first three turns (the quarter, half and
-    inverse turn) and the fourth restoring the parent. Children are
-    deduplicated here, so each part holds distinct hashes in ascending order.
-    Returns the `partitions` parts and a Timing, as one list.
+    Each parent is rebuilt from its path; then each face that `followers`
+    allows is turned four times, the state read after the first three turns
+    (the quarter, half and inverse turn) and the fourth restoring the
+    parent. Children are deduplicated here, so each part holds distinct
+    hashes in ascending order. Returns the `partitions` parts and a Timing,
+    as one list.
     """
     clock = time.perf_counter
     paths = np.concatenate([level.paths[start:stop] for level, (start, stop) in zip(levels, bounds)])
-    turns = [getattr(Cube2x2, f"do_{face.lower()}_move") for face in faces]
-    if len(paths) * 3 * len(turns) > 1 << INDEX_BITS:
+    if len(paths) * 3 * len(faces) > 1 << INDEX_BITS:
         raise ValueError(f"{len(paths):,} parents are too many for one task")
     replay = turning = 0.0
     began = clock()
-    batches = []
-    for first in range(0, len(paths), BATCH):
-        t0 = clock()
-        cubes: list[Cube2x2] = []
-        rebuild = cubes.append
-        for text in texts(paths[first:first + BATCH], depth):
-            cube = Cube2x2()
-            cube.do_moves(text)
-            rebuild(cube)
-        t1 = clock()
-        children: list[int] = []
-        add = children.append
-        for cube in cubes:
-            for turn in turns:
-                turn(cube)
-                add(cube.state)
-                turn(cube)
-                add(cube.state)
-                turn(cube)
-                add(cube.state)
-                turn(cube)
-        t2 = clock()
-        batches.append(np.array(children, dtype=np.uint64))
-        replay += t1 - t0
-        turning += t2 - t1
-    words = np.concatenate(batches) if batches else np.zeros(0, np.uint64)
+    # Parents in groups by the face of their last move, each group with its
+    # own faces to turn; the children of a group follow each other.
+    last = ((paths >> np.uint64(MOVE_BITS * (depth - 1))) & np.uint64(31)).astype(np.int64) if depth else \
+        np.zeros(len(paths), np.int64)
+    order = np.argsort(last, kind="stable")
+    paths = paths[order]
+    starts = np.searchsorted(last[order], np.arange(20))  # move codes 0 to 18, a group a face
+    # An array of C words, not a list of ints: no int kept, and no conversion after.
+    children = array.array("Q")
+    add = children.append
+    blocks: list[tuple[int, int, np.ndarray]] = []  # (first child, first parent, move codes)
+    children_so_far = 0
+    for face in range(-1, len(FACES)):
+        low, high = (0, starts[1]) if face < 0 else (starts[3 * face + 1], starts[3 * face + 4])
+        turned = followers(faces, face)
+        if low == high or not turned:
+            continue
+        blocks.append((children_so_far, int(low), np.array([move_code(f, q) for f in turned for q in (1, 2, 3)],
+                                                           dtype=np.uint64)))
+        children_so_far += (high - low) * 3 * len(turned)
+        turns = [getattr(Cube2x2, f"do_{f.lower()}_move") for f in turned]
+        for first in range(low, high, BATCH):
+            t0 = clock()
+            cubes: list[Cube2x2] = []
+            rebuild = cubes.append
+            for text in texts(paths[first:min(high, first + BATCH)], depth):
+                cube = Cube2x2()
+                cube.do_moves(text)
+                rebuild(cube)
+            t1 = clock()
+            for cube in cubes:
+                for turn in turns:
+                    turn(cube)
+                    add(cube.state)
+                    turn(cube)
+                    add(cube.state)
+                    turn(cube)
+                    add(cube.state)
+                    turn(cube)
+            t2 = clock()
+            replay += t1 - t0
+            turning += t2 - t1
+    words = np.frombuffer(children, dtype=np.uint64)
     unique, index = first_of_each(hashed(words))
-    moves = np.array([move_code(face, q) for face in faces for q in (1, 2, 3)], dtype=np.uint64)
-    per_parent = np.uint64(len(moves))
-    parent = index // per_parent  # numpy divides by a scalar quickly, but has no such remainder
-    child_paths = paths[parent] | (moves[index - parent * per_parent] << np.uint64(MOVE_BITS * depth))
+    # Each child's parent and move, from its place among the children.
+    firsts = np.array([first for first, _, _ in blocks], dtype=np.uint64)
+    which = np.searchsorted(firsts, index, side="right") - 1
+    width = np.array([len(codes) for _, _, codes in blocks], dtype=np.uint64)[which]
+    within = index - firsts[which]
+    parent = np.array([start for _, start, _ in blocks], dtype=np.uint64)[which] + within // width
+    moves = np.zeros((max(len(blocks), 1), 3 * len(faces)), dtype=np.uint64)
+    for row, (_, _, codes) in enumerate(blocks):
+        moves[row, :len(codes)] = codes
+    child_paths = paths[parent] | (moves[which, within % width] << np.uint64(MOVE_BITS * depth))
     parts = split(Level(unique, child_paths), partitions)
     elapsed = clock() - began
     return [*parts, Timing(replay, turning, elapsed - replay - turning, len(paths), len(words))]
@@ -291,8 +338,29 @@ def unseen(part: Level, *earlier: Level) -> Level:
     return Level(part.hashes[keep], part.paths[keep])
 
 
+def absorb(found: Level, parts: list[Level], *earlier: Level) -> Level:
+    """One owner's new level so far, `found`, with the positions of `parts`
+    (in the order of the tasks that made them) that neither it nor the
+    `earlier` levels hold merged in. A merge costs the size of the level,
+    so parts are taken several at a time; one sort of every part at the
+    end would cost less, but would hold every duplicate until then."""
+    fresh = combine(*(unseen(part, *earlier, found) for part in parts))
+    if not len(found.hashes):
+        return fresh
+    places = np.searchsorted(found.hashes, fresh.hashes) + np.arange(len(fresh.hashes))
+    old = np.ones(len(found.hashes) + len(fresh.hashes), dtype=bool)
+    old[places] = False
+    merged = Level(np.empty(len(old), np.uint64), np.empty(len(old), np.uint64))
+    for into, ours, theirs in zip(merged, found, fresh):
+        into[places] = theirs
+        into[old] = ours
+    return merged
+
+
 def combine(*parts: Level) -> Level:
-    """One owner's new level from its filtered parts: each position once."""
+    """Parts made one after another as one: each position once, from the first part that has it."""
+    if len(parts) == 1:
+        return parts[0]
     hashes = np.concatenate([part.hashes for part in parts])
     paths = np.concatenate([part.paths for part in parts])
     unique, index = first_of_each(hashes)

@@ -178,7 +178,7 @@ def test_a_local_cluster_of_two_workers_and_a_resumed_run(tmp_path):
     again = cli("--workers", 2, "--depth", 5, "--out", tmp_path / "run")
     assert again.returncode == 2 and "--resume" in again.stderr
     resumed = cli("--workers", 2, "--depth", 5, "--out", tmp_path / "run", "--resume")
-    fresh = cli("--no-cluster", "--depth", 5, "--out", tmp_path / "fresh", "--partitions", 8)
+    fresh = cli("--no-cluster", "--depth", 5, "--out", tmp_path / "fresh", "--partitions", 16)
     assert resumed.returncode == 0 and fresh.returncode == 0, resumed.stderr + fresh.stderr
     assert table(resumed.stdout) == table(fresh.stdout) == COUNTS[:6]
     for distance in range(6):
