@@ -1,5 +1,6 @@
 """The README shows the table of platforms as the driver that builds them reads it."""
 
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -17,3 +18,25 @@ def test_readme_shows_the_table_of_targets():
     assert table.count("\n") == 2 + sum(1 for line in (ROOT / "tools" / "targets.txt").read_text().splitlines()
                                          if line.strip() and not line.startswith("#"))
     assert table in (ROOT / "README.md").read_text()
+
+
+@pytest.mark.parametrize("arch_line, row, refusal", [
+    ("s390x s390x s390x s390x-linux-{} s390x s390x s390x 64 big no",
+     "manylinux_2_17_s390x s390x-linux-gnu.2.17 - 3.12 headers:pyenv -",
+     "s390x is 64-bit big-endian, and the host's headers (pyenv) are 64-bit little-endian"),
+    ("i386 i686 i386 i386-linux-{} i386 x86 i386 32 little no",
+     "manylinux_2_17_i686 x86-linux-gnu.2.17 - 3.11 headers:pyenv -", "x86 has no line in arches.txt"),
+    (None, "musllinux_1_2_x86_64 x86_64-linux-musl - 3.9 source native",
+     "two jobs named build musllinux_1_2_x86_64-3.9"),
+])
+def test_the_driver_refuses_a_table_it_would_build_wrongly(tmp_path, arch_line, row, refusal):
+    shutil.copytree(ROOT / "tools", tmp_path / "tools", ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copy(ROOT / "pyproject.toml", tmp_path)
+    if arch_line:
+        with open(tmp_path / "tools" / "arches.txt", "a") as arches:
+            arches.write(arch_line + "\n")
+    with open(tmp_path / "tools" / "targets.txt", "a") as targets:
+        targets.write(row + "\n")
+    listed = subprocess.run([sys.executable, str(tmp_path / "tools" / "platforms.py"), str(tmp_path / "out"), "--list"],
+                            capture_output=True, text=True, timeout=60)
+    assert listed.returncode != 0 and refusal in listed.stderr, listed.stderr

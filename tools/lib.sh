@@ -6,8 +6,23 @@
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian's packages for the host: debootstrap, and qemu for other
-# architectures (binfmt_misc runs their programs through it).
+# arch_field ZIG_ARCH FIELD: a fact of an architecture from tools/arches.txt
+# (FIELD: debian, qemu, alpine, musl, ...).
+arch_field() {
+    awk -v arch="$1" -v field="$2" '
+        /^# zig / { for (i = 2; i <= NF; i++) column[$i] = i - 1 }
+        !/^#/ && $1 == arch { print $column[field]; found = 1 }
+        END { exit !found }' "$project/tools/arches.txt"
+}
+
+# Every architecture's Debian name, from tools/arches.txt.
+debian_arches() {
+    awk '!/^#/ && NF { print $3 }' "$project/tools/arches.txt"
+}
+
+# host_tools [QEMU...]: Debian's packages for the host: debootstrap, and
+# qemu for other architectures, with binfmt_misc running the programs of
+# each QEMU architecture named (qemu's names: arm, aarch64, ...) through it.
 host_tools() {
     local missing=()
     command -v debootstrap >/dev/null 2>&1 || missing+=(debootstrap)
@@ -20,7 +35,7 @@ host_tools() {
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
     fi
     local arch
-    for arch in arm aarch64; do
+    for arch in "$@"; do
         [ -e /proc/sys/fs/binfmt_misc/qemu-$arch ] || update-binfmts --enable qemu-$arch
     done
 }
@@ -45,8 +60,8 @@ debian_fetch() {
     shift
     local options=(-o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts=/dev/null
                    -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state/cache" -o Debug::NoLocking=1
-                   -o APT::Sandbox::User=root -o APT::Architectures::=amd64 -o APT::Architectures::=armhf
-                   -o APT::Architectures::=arm64)
+                   -o APT::Sandbox::User=root) arch
+    for arch in $(debian_arches); do options+=(-o "APT::Architectures::=$arch"); done
     (cd "$dest" && apt-get "${options[@]}" update -qq && apt-get "${options[@]}" -qq "$@")
     local status=$?
     rm -rf "$state"

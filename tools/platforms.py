@@ -46,8 +46,40 @@ CACHE = Path(os.environ.get("TURNWHEEL_CHROOTS", "/var/cache/turnwheel"))
 sys.path.insert(0, str(TOOLS))
 from make_wheel import make_wheel  # noqa: E402
 
-DEBIAN_ARCH = {"x86_64": "amd64", "aarch64": "arm64", "arm": "armhf"}
-TRIPLET = {"x86_64": "x86_64-linux-{}", "aarch64": "aarch64-linux-{}", "arm": "arm-linux-{}eabihf"}
+HOST_ARCH = "x86_64"
+
+
+@dataclass(frozen=True)
+class Arch:
+    """One line of tools/arches.txt: an architecture's names and facts."""
+
+    zig: str
+    wheel: str
+    debian: str
+    triplet: str
+    qemu: str | None
+    alpine: str
+    musl: str
+    bits: int
+    order: str
+    typing: bool
+
+    @property
+    def names(self) -> set[str]:
+        return {self.zig, self.wheel, self.debian, self.alpine, self.musl} | ({self.qemu} if self.qemu else set())
+
+
+def read_arches() -> dict[str, Arch]:
+    arches = {}
+    for line in (TOOLS / "arches.txt").read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            zig, wheel, debian, triplet, qemu, alpine, musl, bits, order, typing = line.split()
+            arches[zig] = Arch(zig, wheel, debian, triplet, None if qemu == "-" else qemu, alpine, musl, int(bits),
+                               order, typing == "yes")
+    return arches
+
+
+ARCHES = read_arches()
 
 
 @dataclass
@@ -67,13 +99,25 @@ class Row:
     def libc(self) -> str:
         return "musl" if "musl" in self.zig else "glibc"
 
+    @property
+    def facts(self) -> Arch:
+        return ARCHES[self.arch]
+
 
 def read_table() -> list[Row]:
     rows = []
     for line in (TOOLS / "targets.txt").read_text().splitlines():
         if line.strip() and not line.startswith("#"):
             platform, zig, cpu, pythons, source, runs = line.split()
-            rows.append(Row(platform, zig, None if cpu == "-" else cpu, pythons.split(","), source, runs))
+            row = Row(platform, zig, None if cpu == "-" else cpu, pythons.split(","), source, runs)
+            if row.arch not in ARCHES:
+                raise SystemExit(f"targets.txt: {row.arch} has no line in arches.txt: {line}")
+            host, target = ARCHES[HOST_ARCH], row.facts
+            if origin(row)[0] == "pyenv" and (target.bits, target.order) != (host.bits, host.order):
+                # pyconfig.h says the word size and byte order of the machine it was made for.
+                raise SystemExit(f"targets.txt: {row.arch} is {target.bits}-bit {target.order}-endian, and the host's "
+                                 f"headers (pyenv) are {host.bits}-bit {host.order}-endian: {line}")
+            rows.append(row)
     return rows
 
 
@@ -166,7 +210,7 @@ class Interpreter:
         """CPython's module suffix on this platform: musl is named as such from 3.11."""
         xy = self.minor.replace(".", "")
         libc = "musl" if self.row.libc == "musl" and int(xy[1:]) >= 11 else "gnu"
-        return f".cpython-{xy}{'t' if self.version.endswith('t') else ''}-{TRIPLET[self.row.arch].format(libc)}.so"
+        return f".cpython-{xy}{'t' if self.version.endswith('t') else ''}-{self.row.facts.triplet.format(libc)}.so"
 
     def tag(self) -> str:
         xy = self.minor.replace(".", "")
@@ -212,7 +256,7 @@ def origin(row: Row) -> tuple[str, str | None]:
 def type_checked_here(row: Row, version: str) -> bool:
     """CPythons with the lock that pyenv lacks: CI type-checks pyenv's on the host, these with their wheel."""
     return (not version.startswith("pp") and not version.endswith("t") and row.runs == "native"
-            and row.libc == "glibc" and origin(row)[0] == "debian")
+            and row.libc == "glibc" and origin(row)[0] == "debian" and row.facts.typing)
 
 
 def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
@@ -222,7 +266,7 @@ def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
         kind, suite = origin(row)
         if kind != "debian":
             continue
-        arch = DEBIAN_ARCH[row.arch]
+        arch = row.facts.debian
         packages = chroots.setdefault(f"{suite}-{arch}", (suite, arch, {"ca-certificates"}))[2]
         for version in row.pythons:
             names = ("pypy3", "pypy3-dev", "pypy3-venv") if version.startswith("pp") else ("python{}", "python{}-dev",
@@ -252,7 +296,10 @@ class Scheduler:
         self.seconds: dict[str, float] = {}
         self.failed: list[str] = []
 
-    def add(self, job: Job) -> None:
+    def add(self, job: Job, shared: bool = False) -> None:
+        """A job; one that several others provide for (`shared`) is added once."""
+        if job.name in self.jobs and not shared:
+            raise SystemExit(f"two jobs named {job.name}: two rows of targets.txt with the same platform and version?")
         self.jobs.setdefault(job.name, job)
 
     def run(self) -> bool:
@@ -332,8 +379,7 @@ class Platforms:
     def interpreter_for(self, row: Row, version: str) -> Interpreter:
         kind, suite = origin(row)
         if kind == "debian":
-            return Interpreter(row, version, f"chroot {suite}-{DEBIAN_ARCH[row.arch]}",
-                               CACHE / f"{suite}-{DEBIAN_ARCH[row.arch]}")
+            return Interpreter(row, version, f"chroot {suite}-{row.facts.debian}", CACHE / f"{suite}-{row.facts.debian}")
         if kind == "source":
             target = "host" if row.libc == "glibc" else row.zig
             root = None if target == "host" else CACHE / f"python-{version}-{target}"
@@ -350,7 +396,7 @@ class Platforms:
             action = lambda log: run([TOOLS / "source_python.sh", *name.split()[1:]], log)  # noqa: E731
         else:
             action = lambda log: None  # noqa: E731
-        scheduler.add(Job(name, action, ["host tools"], rank=0))  # the longest chains start with these
+        scheduler.add(Job(name, action, ["host tools"], rank=0), shared=True)  # the longest chains start with these
 
     def include_dirs(self, interpreter: Interpreter, log) -> list[str]:
         """Python.h of the interpreter, and what Debian's pyconfig.h reaches for, on their own."""
@@ -538,8 +584,8 @@ class Platforms:
             sources = [ROOT / "tests" / "core" / "check_core.cpp", *sorted((ROOT / "src" / "engine").glob("*.cpp"))]
             run([self.zig, "c++", "-target", row.zig, *cpu, "-std=c++20", "-O2", "-static", "-fno-exceptions", "-Wall",
                  "-Wextra", "-Wpedantic", "-Werror", f"-I{ROOT / 'src'}", *sources, "-o", binary], log)
-            qemu = {"arm": "qemu-arm-static", "aarch64": "qemu-aarch64-static"}.get(row.arch)
-            out = run([qemu, binary] if qemu and row.runs == "qemu" else [binary], log, capture=True)
+            qemu = row.facts.qemu
+            out = run([f"qemu-{qemu}-static", binary] if qemu and row.runs == "qemu" else [binary], log, capture=True)
             engine = row.pythons[0] if row.pythons[0] != "best" else best_x86_engine()
             if ", 0 failed" not in out or f"chosen engine: {engine}\n" not in out:
                 raise RuntimeError(f"core checks failed or chose another engine than {engine}")
@@ -548,7 +594,8 @@ class Platforms:
 
     def schedule(self, scheduler: Scheduler) -> None:
         self.scheduler = scheduler
-        scheduler.add(Job("host tools", lambda log: run(["bash", "-c", lib("host_tools")], log)))
+        qemus = " ".join(sorted({row.facts.qemu for row in self.rows if row.runs == "qemu" and row.facts.qemu}))
+        scheduler.add(Job("host tools", lambda log: run(["bash", "-c", lib(f"host_tools {qemus}")], log)))
         scheduler.add(Job("wheel tools", self.wheel_tools))
         for row in self.rows:
             if row.source == "core":
@@ -567,7 +614,7 @@ def markdown(rows: list[Row]) -> str:
     lines = ["| wheel | interpreters | from | how it is tested |", "|---|---|---|---|"]
     for row in rows:
         kind, suite = origin(row)
-        where = "natively" if row.runs == "native" else f"under qemu-{row.arch}"
+        where = "natively" if row.runs == "native" else f"under qemu-{row.facts.qemu}"
         if kind == "core":
             engine = "the best engine the processor has" if row.pythons[0] == "best" else f"the {row.pythons[0]} engine"
             cpu = f" ({row.cpu})" if row.cpu else ""
@@ -595,13 +642,15 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("outdir", type=Path, nargs="?", help="where the wheels go (logs in OUTDIR/logs)")
     parser.add_argument("--only", action="append", default=[],
-                        help="only rows whose line contains this text (repeatable: any of them)")
+                        help="only rows whose line contains this text, or whose architecture has this name "
+                             "(repeatable: any of them)")
     parser.add_argument("--build-only", action="store_true", help="build the wheels, run nothing")
     parser.add_argument("--jobs", type=int, default=2, help="jobs at once (default 2)")
     parser.add_argument("--list", action="store_true", help="print the jobs and what each needs, run nothing")
     parser.add_argument("--markdown", action="store_true", help="print the table as the README shows it")
     args = parser.parse_args()
-    rows = [r for r in read_table() if not args.only or any(t in " ".join(map(str, vars(r).values())) for t in args.only)]
+    rows = [r for r in read_table()
+            if not args.only or any(t in " ".join(map(str, vars(r).values())) or t in r.facts.names for t in args.only)]
     if args.markdown:
         print(markdown(rows), end="")
         return 0

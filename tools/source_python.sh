@@ -39,10 +39,14 @@ configure_flags=()
 case "$target" in
     host) ;;
     host-tsan) configure_flags+=(--with-thread-sanitizer --without-ensurepip) ;;
-    arm-linux-musleabihf) musl_arch=armhf; alpine_arch=armv7; deb_arch=armhf
-        cpu=-mcpu=generic+v7a+vfp3d16-neon ;;   # Debian's armhf baseline: no NEON
-    aarch64-linux-musl) musl_arch=aarch64; alpine_arch=aarch64; deb_arch=arm64; cpu= ;;
-    x86_64-linux-musl) musl_arch=x86_64; alpine_arch=x86_64; deb_arch=amd64; cpu= ;;
+    *-linux-musl*)
+        arch=${target%%-*}
+        musl_arch=$(arch_field "$arch" musl) && alpine_arch=$(arch_field "$arch" alpine) \
+            && deb_arch=$(arch_field "$arch" debian) \
+            || { echo "source_python.sh: $arch has no line in tools/arches.txt" >&2; exit 2; }
+        cpu=
+        # Debian's armhf baseline: no NEON.
+        [ "$arch" = arm ] && cpu=-mcpu=generic+v7a+vfp3d16-neon ;;
     *) echo "source_python.sh: unknown target $target" >&2; exit 2 ;;
 esac
 # One build of a folder at a time: the cross builds of 3.13 need the host's.
