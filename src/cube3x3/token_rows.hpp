@@ -139,6 +139,19 @@ inline constexpr std::array<TokenRow, kSkipRow + 1> kTokenRows = [] {
     return rows;
 }();
 
+// Two tokens as one row, the first then the second: kPairRows[first *
+// kRows + second]. Applying a pair costs what one token costs, so a run of
+// tokens pays the chain of three operations once for every two.
+inline constexpr unsigned kRows = kSkipRow + 1;
+
+inline constexpr std::array<TokenRow, kRows * kRows> kPairRows = [] {
+    std::array<TokenRow, kRows * kRows> rows{};
+    for (unsigned first = 0; first < kRows; ++first)
+        for (unsigned second = 0; second < kRows; ++second)
+            rows[first * kRows + second] = compose(kTokenRows[first], kTokenRows[second]);
+    return rows;
+}();
+
 // Each lane of a row depends on one source lane alone, so a probe family
 // that puts every 5-bit value in every slot (slot i holds (i + k) mod 32 for
 // k = 0..31, high bits set too) checks a row against its turns on every

@@ -8,12 +8,16 @@
 //   Ops::narrow(units, bytes)         64 wide units to bytes: ASCII as is,
 //                                     U+3000 to ' '; returns the bits of the
 //                                     units it left for a closer look
+//   Ops::row_ids(bytes, ids)          optional, with pack8: ids[k] =
+//                                     token_row(bytes + k) for k < 64
+//   Ops::pack8(ids, order, out)       out[i] = ids[byte i of *order], 8 bytes
 //
 // Everything here lives in an unnamed namespace on purpose: each version's
 // file compiles its own copy for its own instruction set, and no copy built
 // for one set can stand in for another at link time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -90,9 +94,25 @@ bool fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t 
     }
 }
 
+// For each set of 8 positions (a byte of bits), the positions in it in
+// order, as byte shuffle indices: what packs the rows at token starts.
+inline constexpr auto kPackedPositions = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned bits = 0; bits < 256; ++bits) {
+        unsigned n = 0;
+        for (unsigned k = 0; k < 8; ++k)
+            if (bits >> k & 1) table[bits] |= std::uint64_t{k} << 8 * n++;
+    }
+    return table;
+}();
+
 template <class Ops, class Unit>
 bool scan_units(State& state, const Unit* units, std::size_t size) {
     alignas(64) std::uint8_t bytes[kBlock + 16];
+    // A block's row indices, and one left over from the block before (and
+    // room for packing's whole 8-byte stores past the end).
+    std::uint8_t rows[kBlock + 1 + 8];
+    unsigned count = 0;
     typename Ops::Cube cube = Ops::load(cube3x3::unpack(state));
     // The text's start acts as a separator before its first character.
     std::uint64_t after_separator = 1;
@@ -101,13 +121,29 @@ bool scan_units(State& state, const Unit* units, std::size_t size) {
         const std::uint64_t separators = Ops::separators(bytes);
         std::uint64_t starts = ~separators & (separators << 1 | after_separator);
         after_separator = separators >> 63;
-        // One row a token, skipped tokens included: nothing here branches
-        // on what the token is.
-        for (; starts != 0; starts &= starts - 1) {
-            const unsigned start = unsigned(__builtin_ctzll(starts));
-            cube = Ops::turn(cube, kTokenRows[cube3x3::token_row(bytes + start)]);
+        // Every token's row first, skipped tokens included (nothing here
+        // branches on what a token is); then one composed row for each two,
+        // a chain of turns half as long.
+        if constexpr (requires(std::uint8_t* out) { Ops::row_ids(bytes, out); }) {
+            // The row of every position at once, in vectors; then the rows
+            // at the token starts packed together, eight positions a step.
+            alignas(64) std::uint8_t ids[kBlock];
+            Ops::row_ids(bytes, ids);
+            for (unsigned k = 0; k < kBlock; k += 8, starts >>= 8) {
+                const unsigned group = unsigned(starts & 0xFF);
+                Ops::pack8(ids + k, &kPackedPositions[group], rows + count);
+                count += unsigned(__builtin_popcount(group));
+            }
+        } else {
+            for (; starts != 0; starts &= starts - 1)
+                rows[count++] = std::uint8_t(cube3x3::token_row(bytes + __builtin_ctzll(starts)));
         }
+        unsigned k = 0;
+        for (; k + 1 < count; k += 2) cube = Ops::turn(cube, cube3x3::kPairRows[rows[k] * cube3x3::kRows + rows[k + 1]]);
+        rows[0] = rows[k];
+        count -= k;
     }
+    if (count != 0) cube = Ops::turn(cube, kTokenRows[rows[0]]);
     Unpacked out;
     Ops::store(cube, out);
     state = cube3x3::pack(out, state);
