@@ -127,7 +127,7 @@ bool scan_units(State& state, const Unit* units, std::size_t size) {
         if constexpr (requires(std::uint8_t* out) { Ops::row_ids(bytes, out); }) {
             // The row of every position at once, in vectors; then the rows
             // at the token starts packed together, eight positions a step.
-            alignas(64) std::uint8_t ids[kBlock];
+            alignas(64) std::uint8_t ids[kBlock + 8];  // packing reads 16 bytes from each 8th
             Ops::row_ids(bytes, ids);
             for (unsigned k = 0; k < kBlock; k += 8, starts >>= 8) {
                 const unsigned group = unsigned(starts & 0xFF);
