@@ -6,8 +6,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "../cube3x3/token_rows.hpp"
 
 #include "target.hpp"
@@ -36,53 +34,48 @@ struct Avx2 : x86::Narrowing {
         return _mm256_min_epu8(_mm256_add_epi8(moved, load32(row.add)), _mm256_add_epi8(moved, load32(row.add_fold)));
     }
 
-    // 0xFF where a byte separates, 0 elsewhere.
-    static __m256i separating(__m256i v) {
-        const __m256i from_tab = _mm256_sub_epi8(v, _mm256_set1_epi8('\t'));
-        const __m256i controls =
-            _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8('\r' - '\t')), from_tab);
-        const __m256i others = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
-                                               _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(char(0x85))),
-                                                               _mm256_cmpeq_epi8(v, _mm256_set1_epi8(char(0xA0)))));
-        return _mm256_or_si256(controls, others);
+    static __m256i table32(const std::array<std::uint8_t, 16>& table) {
+        return _mm256_broadcastsi128_si256(x86::table16(table));
     }
-    static unsigned separators32(__m256i v) { return unsigned(_mm256_movemask_epi8(separating(v))); }
 
-    // token_row for 32 positions: a face letter, then a separator, or a
-    // prime mark or 2 and then a separator; anything else is skipped.
-    static __m256i row_ids32(const std::uint8_t* at) {
-        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-        const __m256i third = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
-        __m256i face_rows = _mm256_setzero_si256(), is_face = _mm256_setzero_si256();
-        for (unsigned f = 0; f < cube3x3::kFaces; ++f) {
-            const __m256i here = _mm256_cmpeq_epi8(first, _mm256_set1_epi8(cube3x3::kFaceLetters[f]));
-            face_rows = _mm256_or_si256(face_rows, _mm256_and_si256(here, _mm256_set1_epi8(char(3 * f))));
-            is_face = _mm256_or_si256(is_face, here);
+    struct Block {
+        Classes classes;
+        __m256i ids[2];
+    };
+
+    // The top bit of each byte, as bits 32 * half on.
+    static std::uint64_t bits(__m256i v, unsigned half) {
+        return std::uint64_t{unsigned(_mm256_movemask_epi8(v))} << 32 * half;
+    }
+
+    // x86::classify16 on 32 positions.
+    static void classify32(const std::uint8_t* at, Block& block, unsigned half) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+        const __m256i nibble = _mm256_set1_epi8(15);
+        const __m256i classes =
+            _mm256_and_si256(_mm256_shuffle_epi8(table32(kLowClass), _mm256_and_si256(next, nibble)),
+                             _mm256_shuffle_epi8(table32(kHighClass), _mm256_and_si256(_mm256_srli_epi16(next, 4), nibble)));
+        const __m256i suffix = _mm256_and_si256(classes, _mm256_set1_epi8(kSuffixClasses));
+        const __m256i slot = _mm256_and_si256(_mm256_srli_epi16(here, 1), nibble);
+        block.ids[half] = _mm256_add_epi8(_mm256_shuffle_epi8(table32(kFaceRowAt), slot), suffix);
+        block.classes.faces |= bits(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(table32(kFaceLetterAt), slot), here), half);
+        block.classes.ends |= bits(_mm256_add_epi8(classes, _mm256_set1_epi8(0x80 - kControlClass)), half);
+        block.classes.suffixes |= bits(_mm256_add_epi8(suffix, _mm256_set1_epi8(0x7F)), half);
+    }
+    static Block classify(const std::uint8_t* bytes) {
+        Block block{};
+        classify32(bytes, block, 0);
+        classify32(bytes + 32, block, 1);
+        return block;
+    }
+    static unsigned pack(const Block& block, std::uint64_t starts, std::uint8_t* out) {
+        unsigned count = 0;
+        for (unsigned half = 0; half < 2; ++half, starts >>= 32) {
+            count += x86::pack16(_mm256_castsi256_si128(block.ids[half]), unsigned(starts), out + count);
+            count += x86::pack16(_mm256_extracti128_si256(block.ids[half], 1), unsigned(starts >> 16), out + count);
         }
-        const __m256i prime = _mm256_or_si256(_mm256_cmpeq_epi8(second, _mm256_set1_epi8('\'')),
-                                              _mm256_cmpeq_epi8(second, _mm256_set1_epi8('!')));
-        const __m256i half = _mm256_cmpeq_epi8(second, _mm256_set1_epi8('2'));
-        const __m256i suffix = _mm256_or_si256(_mm256_and_si256(prime, _mm256_set1_epi8(1)),
-                                               _mm256_and_si256(half, _mm256_set1_epi8(2)));
-        const __m256i ends = _mm256_or_si256(
-            separating(second), _mm256_and_si256(_mm256_or_si256(prime, half), separating(third)));
-        return _mm256_blendv_epi8(_mm256_set1_epi8(char(cube3x3::kSkipRow)), _mm256_add_epi8(face_rows, suffix),
-                                  _mm256_and_si256(is_face, ends));
-    }
-    static void pack8(const std::uint8_t* ids, const std::uint64_t* order, std::uint8_t* out) {
-        // Sixteen bytes read where eight are used: a zero-extending move between
-        // registers here is an instruction valgrind cannot run.
-        const __m128i picked = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ids)),
-                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(order)));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), picked);
-    }
-    static void row_ids(const std::uint8_t* bytes, std::uint8_t* ids) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ids), row_ids32(bytes));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(ids + 32), row_ids32(bytes + 32));
-    }
-    static std::uint64_t separators(const std::uint8_t* bytes) {
-        return separators32(load32(bytes)) | std::uint64_t{separators32(load32(bytes + 32))} << 32;
+        return count;
     }
 };
 

@@ -4,13 +4,13 @@
 //   Ops::Cube                         the unpacked cube in registers
 //   Ops::load(Unpacked) / store       into and out of registers
 //   Ops::turn(Cube, TokenRow)         one table row
-//   Ops::separators(bytes)            bit k set where bytes[k] separates, k < 64
 //   Ops::narrow(units, bytes)         64 wide units to bytes: ASCII as is,
 //                                     U+3000 to ' '; returns the bits of the
 //                                     units it left for a closer look
-//   Ops::row_ids(bytes, ids)          optional, with pack8: ids[k] =
-//                                     token_row(bytes + k) for k < 64
-//   Ops::pack8(ids, order, out)       out[i] = ids[byte i of *order], 8 bytes
+//   Ops::classify(bytes)              a Block: its .classes, from bytes[0, 65),
+//                                     and what pack needs
+//   Ops::pack(block, starts, out)     the rows of the tokens starting at the
+//                                     bits of `starts`, in order; their count
 //
 // Everything here lives in an unnamed namespace on purpose: each version's
 // file compiles its own copy for its own instruction set, and no copy built
@@ -24,6 +24,7 @@
 
 #include "../cube3x3/token_rows.hpp"
 #include "../move_text.hpp"
+#include "byte_classes.hpp"
 
 namespace turnwheel::engine {
 namespace {
@@ -33,6 +34,13 @@ using cube3x3::State;
 using cube3x3::Unpacked;
 
 constexpr std::size_t kBlock = 64;
+
+// What a block's tokens are made of, bit k for the token that could start
+// at byte k: whether byte k is a face letter, whether byte k + 1 separates,
+// whether byte k + 1 is a suffix (a prime mark or 2).
+struct Classes {
+    std::uint64_t faces, ends, suffixes;
+};
 // Classifying a token reads the two bytes after its first.
 constexpr std::size_t kLookahead = 2;
 
@@ -42,15 +50,33 @@ std::uint8_t narrow_unit(Unit unit) {
     return is_separator(char32_t(unit)) ? cube3x3::kNarrowedSeparator : cube3x3::kNarrowedOther;
 }
 
-// Fills bytes[0, kBlock + kLookahead) from the text at `at`, narrowed to
-// bytes, separators past the end. False if the block holds a lone surrogate.
-// Separators and narrowing a character at a time, branch-free, for the
-// versions without vector text operations.
+// Classes and narrowing a character at a time, for the versions without
+// vector text operations.
 struct PortableText {
-    static std::uint64_t separators(const std::uint8_t* bytes) {
-        std::uint64_t mask = 0;
-        for (unsigned k = 0; k < kBlock; ++k) mask |= std::uint64_t{cube3x3::kEndOf[bytes[k]]} << k;
-        return mask;
+    struct Block {
+        Classes classes;
+        const std::uint8_t* bytes;
+    };
+
+    static Block classify(const std::uint8_t* bytes) {
+        Classes classes{};
+        for (unsigned k = 0; k < kBlock; ++k) {
+            const unsigned next = byte_class(bytes[k + 1]);
+            classes.faces |= std::uint64_t{is_face_letter(bytes[k])} << k;
+            classes.ends |= std::uint64_t{next >= kControlClass} << k;
+            classes.suffixes |= std::uint64_t{(next & kSuffixClasses) != 0} << k;
+        }
+        return {classes, bytes};
+    }
+
+    // The rows of the tokens at `starts`, in order, into out; their count.
+    static unsigned pack(const Block& block, std::uint64_t starts, std::uint8_t* out) {
+        unsigned count = 0;
+        for (; starts != 0; starts &= starts - 1) {
+            const std::uint8_t* at = block.bytes + __builtin_ctzll(starts);
+            out[count++] = std::uint8_t(kFaceRowAt[face_slot(at[0])] + (byte_class(at[1]) & kSuffixClasses));
+        }
+        return count;
     }
 
     template <class Unit>
@@ -65,15 +91,19 @@ struct PortableText {
     }
 };
 
+// The block's bytes[0, kBlock + kLookahead): the text itself where it is
+// Latin-1 and long enough, else `bytes`, filled from the text at `at`,
+// narrowed to bytes, separators past the end. Null if the block holds a
+// lone surrogate.
 template <class Ops, class Unit>
-bool fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t at) {
+const std::uint8_t* fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t at) {
     const std::size_t left = size - at;
     if constexpr (sizeof(Unit) == 1) {
         // Latin-1 is read as it is: its separators are separator bytes.
-        const std::size_t copied = left < kBlock + kLookahead ? left : kBlock + kLookahead;
-        std::memcpy(bytes, units + at, copied);
-        std::memset(bytes + copied, ' ', kBlock + kLookahead - copied);
-        return true;
+        if (left >= kBlock + kLookahead) return reinterpret_cast<const std::uint8_t*>(units + at);
+        std::memcpy(bytes, units + at, left);
+        std::memset(bytes + left, ' ', kBlock + kLookahead - left);
+        return bytes;
     } else {
         const Unit* block = units + at;
         Unit padded[kBlock];
@@ -85,65 +115,61 @@ bool fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t 
         // each is looked at on its own, and only in the block it is in.
         for (std::uint64_t rare = Ops::narrow(block, bytes); rare != 0; rare &= rare - 1) {
             const unsigned k = unsigned(__builtin_ctzll(rare));
-            if (is_surrogate(char32_t(block[k]))) return false;
+            if (is_surrogate(char32_t(block[k]))) return nullptr;
             bytes[k] = narrow_unit(block[k]);
         }
         for (std::size_t k = 0; k < kLookahead; ++k)
             bytes[kBlock + k] = k + kBlock < left ? narrow_unit(units[at + kBlock + k]) : std::uint8_t(' ');
-        return true;
+        return bytes;
     }
 }
 
-// For each set of 8 positions (a byte of bits), the positions in it in
-// order, as byte shuffle indices: what packs the rows at token starts.
-inline constexpr auto kPackedPositions = [] {
-    std::array<std::uint64_t, 256> table{};
-    for (unsigned bits = 0; bits < 256; ++bits) {
-        unsigned n = 0;
-        for (unsigned k = 0; k < 8; ++k)
-            if (bits >> k & 1) table[bits] |= std::uint64_t{k} << 8 * n++;
-    }
-    return table;
-}();
+// Rows are gathered for this many tokens (and at most a block's more) and
+// then applied in one loop; measured, a block at a time is no faster.
+constexpr unsigned kRun = 512;
+// A token takes two bytes at least, its letter and a separator.
+constexpr unsigned kMostTokensInBlock = kBlock / 2;
+
+// Applies rows[0, count) two at a time through composed rows; an odd last
+// row is moved to the front, and the count of rows left (0 or 1) returned.
+template <class Ops>
+unsigned apply_rows(typename Ops::Cube& cube, std::uint8_t* rows, unsigned count) {
+    unsigned k = 0;
+    for (; k + 1 < count; k += 2) cube = Ops::turn(cube, cube3x3::kPairRows[rows[k] * cube3x3::kRows + rows[k + 1]]);
+    rows[0] = rows[k];
+    return count - k;
+}
+
+// Token starts from the classes of a block's bytes: a face letter after a
+// separator (bits 0 and 1 of `follows` say whether bytes -1 and 0 are
+// separators), followed by a separator, or by a suffix and a separator.
+inline std::uint64_t token_starts(const Classes& classes, std::uint64_t follows, bool separator_at_65) {
+    const std::uint64_t after_separator = classes.ends << 2 | follows;
+    const std::uint64_t suffix_then_end = classes.suffixes & (classes.ends >> 1 | std::uint64_t{separator_at_65} << 63);
+    return classes.faces & after_separator & (classes.ends | suffix_then_end);
+}
 
 template <class Ops, class Unit>
 bool scan_units(State& state, const Unit* units, std::size_t size) {
-    alignas(64) std::uint8_t bytes[kBlock + 16];
-    // A block's row indices, and one left over from the block before (and
-    // room for packing's whole 8-byte stores past the end).
-    std::uint8_t rows[kBlock + 1 + 8];
+    alignas(64) std::uint8_t buffer[kBlock + 32];
+    // Rows gathered, plus room for packing's whole 8-byte stores past the end.
+    std::uint8_t rows[kRun + kMostTokensInBlock + 8];
     unsigned count = 0;
     typename Ops::Cube cube = Ops::load(cube3x3::unpack(state));
-    // The text's start acts as a separator before its first character.
-    std::uint64_t after_separator = 1;
+    std::uint64_t follows = 0;
     for (std::size_t at = 0; at < size; at += kBlock) {
-        if (!fill<Ops>(bytes, units, size, at)) return false;
-        const std::uint64_t separators = Ops::separators(bytes);
-        std::uint64_t starts = ~separators & (separators << 1 | after_separator);
-        after_separator = separators >> 63;
-        // Every token's row first, skipped tokens included (nothing here
-        // branches on what a token is); then one composed row for each two,
-        // a chain of turns half as long.
-        if constexpr (requires(std::uint8_t* out) { Ops::row_ids(bytes, out); }) {
-            // The row of every position at once, in vectors; then the rows
-            // at the token starts packed together, eight positions a step.
-            alignas(64) std::uint8_t ids[kBlock + 8];  // packing reads 16 bytes from each 8th
-            Ops::row_ids(bytes, ids);
-            for (unsigned k = 0; k < kBlock; k += 8, starts >>= 8) {
-                const unsigned group = unsigned(starts & 0xFF);
-                Ops::pack8(ids + k, &kPackedPositions[group], rows + count);
-                count += unsigned(__builtin_popcount(group));
-            }
-        } else {
-            for (; starts != 0; starts &= starts - 1)
-                rows[count++] = std::uint8_t(cube3x3::token_row(bytes + __builtin_ctzll(starts)));
-        }
-        unsigned k = 0;
-        for (; k + 1 < count; k += 2) cube = Ops::turn(cube, cube3x3::kPairRows[rows[k] * cube3x3::kRows + rows[k + 1]]);
-        rows[0] = rows[k];
-        count -= k;
+        const std::uint8_t* bytes = fill<Ops>(buffer, units, size, at);
+        if (bytes == nullptr) return false;
+        // The text's start acts as a separator before its first character.
+        if (at == 0) follows = 1 | std::uint64_t{cube3x3::is_separator_byte(bytes[0])} << 1;
+        const auto block = Ops::classify(bytes);
+        const std::uint64_t starts =
+            token_starts(block.classes, follows, cube3x3::is_separator_byte(bytes[kBlock + 1]));
+        follows = block.classes.ends >> 62;
+        count += Ops::pack(block, starts, rows + count);
+        if (count >= kRun) count = apply_rows<Ops>(cube, rows, count);
     }
-    if (count != 0) cube = Ops::turn(cube, kTokenRows[rows[0]]);
+    if (apply_rows<Ops>(cube, rows, count) != 0) cube = Ops::turn(cube, kTokenRows[rows[0]]);
     Unpacked out;
     Ops::store(cube, out);
     state = cube3x3::pack(out, state);

@@ -5,8 +5,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "../cube3x3/token_rows.hpp"
 
 #include "target.hpp"
@@ -41,10 +39,25 @@ struct Ssse3 : x86::Narrowing {
         return {half_turn(cube.corners, row, 0), half_turn(cube.edges, row, 16)};
     }
 
-    static std::uint64_t separators(const std::uint8_t* bytes) {
-        std::uint64_t mask = 0;
-        for (unsigned k = 0; k < kBlock; k += 16) mask |= std::uint64_t{x86::separators16(load16(bytes + k))} << k;
-        return mask;
+    struct Block {
+        Classes classes;
+        __m128i ids[4];
+    };
+    static Block classify(const std::uint8_t* bytes) {
+        Block block{};
+        for (unsigned k = 0; k < kBlock; k += 16) {
+            const x86::Classes16 part = x86::classify16(bytes + k);
+            block.classes.faces |= std::uint64_t{part.faces} << k;
+            block.classes.ends |= std::uint64_t{part.ends} << k;
+            block.classes.suffixes |= std::uint64_t{part.suffixes} << k;
+            block.ids[k / 16] = part.ids;
+        }
+        return block;
+    }
+    static unsigned pack(const Block& block, std::uint64_t starts, std::uint8_t* out) {
+        unsigned count = 0;
+        for (unsigned k = 0; k < 4; ++k) count += x86::pack16(block.ids[k], unsigned(starts >> 16 * k), out + count);
+        return count;
     }
 };
 

@@ -5,19 +5,69 @@
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstdint>
+
+#include "byte_classes.hpp"
 
 namespace turnwheel::engine::x86 {
 
-// Bit k set where byte k of `v` is a separator byte: tab to carriage
-// return, space, 0x85 or 0xA0.
-static inline unsigned separators16(__m128i v) {
-    const __m128i from_tab = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
-    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8('\r' - '\t')), from_tab);
-    const __m128i others = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-                                        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(char(0x85))),
-                                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(char(0xA0)))));
-    return unsigned(_mm_movemask_epi8(_mm_or_si128(controls, others)));
+static inline __m128i table16(const std::array<std::uint8_t, 16>& table) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table.data()));
+}
+
+// Sixteen positions of a block: the bits of its classes, and every
+// position's row (where a token starts there). Reads at[0, 17).
+struct Classes16 {
+    unsigned faces, ends, suffixes;
+    __m128i ids;
+};
+static inline Classes16 classify16(const std::uint8_t* at) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1));
+    const __m128i nibble = _mm_set1_epi8(15);
+    const __m128i classes = _mm_and_si128(_mm_shuffle_epi8(table16(kLowClass), _mm_and_si128(next, nibble)),
+                                          _mm_shuffle_epi8(table16(kHighClass), _mm_and_si128(_mm_srli_epi16(next, 4), nibble)));
+    const __m128i suffix = _mm_and_si128(classes, _mm_set1_epi8(kSuffixClasses));
+    const __m128i slot = _mm_and_si128(_mm_srli_epi16(here, 1), nibble);
+    // Adding 0x80 - c sets the top bit exactly where a byte is c or more.
+    return {unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_shuffle_epi8(table16(kFaceLetterAt), slot), here))),
+            unsigned(_mm_movemask_epi8(_mm_add_epi8(classes, _mm_set1_epi8(0x80 - kControlClass)))),
+            unsigned(_mm_movemask_epi8(_mm_add_epi8(suffix, _mm_set1_epi8(0x7F)))),
+            _mm_add_epi8(_mm_shuffle_epi8(table16(kFaceRowAt), slot), suffix)};
+}
+
+// For each set of 8 positions (a byte of bits), the positions in it in
+// order, as byte shuffle indices: what packs the rows at token starts.
+inline constexpr auto kPackedPositions = [] {
+    std::array<std::uint64_t, 256> table{};
+    for (unsigned bits = 0; bits < 256; ++bits) {
+        unsigned n = 0;
+        for (unsigned k = 0; k < 8; ++k)
+            if (bits >> k & 1) table[bits] |= std::uint64_t{k} << 8 * n++;
+    }
+    return table;
+}();
+
+// How many bits each byte has: a look-up, as SSSE3 has no popcnt.
+inline constexpr auto kBitCount = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned bits = 0; bits < 256; ++bits) table[bits] = std::uint8_t(__builtin_popcount(bits));
+    return table;
+}();
+
+// The ids at the bits of `starts` (16 of them), in order, into out; their
+// count. Writes 8 bytes past the last.
+static inline __m128i positions(unsigned bits) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPackedPositions[bits]));
+}
+static inline unsigned pack16(__m128i ids, unsigned starts, std::uint8_t* out) {
+    const unsigned low = starts & 0xFF, high = starts >> 8 & 0xFF;
+    const unsigned written = kBitCount[low];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(ids, positions(low)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + written),
+                     _mm_shuffle_epi8(ids, _mm_add_epi8(positions(high), _mm_set1_epi8(8))));
+    return written + kBitCount[high];
 }
 
 // Eight 16-bit units: ASCII as it is, U+3000 as ' ', the rest marked in `rare`.

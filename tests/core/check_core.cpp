@@ -268,6 +268,16 @@ static void check_engines() {
                 if (narrowed(text, ucs2)) check_engine_against_reference(isa, scan, std::u16string_view(ucs2));
                 check_engine_against_reference(isa, scan, std::u32string_view(ucs4));
             }
+        // Token counts around the engine's buffers (32 tokens at most in a
+        // block of 64 bytes, 512 gathered before they are applied), each
+        // token a face letter and a space, the densest text.
+        for (const std::size_t tokens : {31u, 32u, 33u, 511u, 512u, 513u, 514u, 1023u, 1024u, 1025u}) {
+            std::string dense;
+            for (std::size_t k = 0; k < tokens; ++k) (dense += "UDRLFB"[next_random() % 6]) += ' ';
+            check_engine_against_reference(isa, scan, std::string_view(dense));
+            dense.pop_back();
+            check_engine_against_reference(isa, scan, std::string_view(dense));
+        }
         // One long text of face tokens and spaces, the common case.
         std::string scramble;
         for (int k = 0; k < 20000; ++k) (scramble += "UDRLFB"[next_random() % 6]) += " '2 "[next_random() % 4];
