@@ -58,23 +58,22 @@ struct PortableText {
         const std::uint8_t* bytes;
     };
 
+    // Only separators are found here, a look-up a byte: faces and suffixes
+    // are left to pack, which reads every candidate's row whole and drops
+    // the skipped ones. Fewer look-ups than classifying every byte.
     static Block classify(const std::uint8_t* bytes) {
-        Classes classes{};
-        for (unsigned k = 0; k < kBlock; ++k) {
-            const unsigned next = byte_class(bytes[k + 1]);
-            classes.faces |= std::uint64_t{is_face_letter(bytes[k])} << k;
-            classes.ends |= std::uint64_t{next >= kControlClass} << k;
-            classes.suffixes |= std::uint64_t{(next & kSuffixClasses) != 0} << k;
-        }
-        return {classes, bytes};
+        std::uint64_t ends = 0;
+        for (unsigned k = 0; k < kBlock; ++k) ends |= std::uint64_t{cube3x3::kEndOf[bytes[k + 1]]} << k;
+        return {{~std::uint64_t{0}, ends, ~std::uint64_t{0}}, bytes};
     }
 
     // The rows of the tokens at `starts`, in order, into out; their count.
     static unsigned pack(const Block& block, std::uint64_t starts, std::uint8_t* out) {
         unsigned count = 0;
         for (; starts != 0; starts &= starts - 1) {
-            const std::uint8_t* at = block.bytes + __builtin_ctzll(starts);
-            out[count++] = std::uint8_t(kFaceRowAt[face_slot(at[0])] + (byte_class(at[1]) & kSuffixClasses));
+            const unsigned row = cube3x3::token_row(block.bytes + __builtin_ctzll(starts));
+            out[count] = std::uint8_t(row);
+            count += row != cube3x3::kSkipRow;
         }
         return count;
     }
