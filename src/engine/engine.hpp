@@ -1,7 +1,8 @@
-// The move engine: applies a whole move string to an unpacked cube, a table
-// row a token, with separators found a block of 64 characters at a time.
-// One version per instruction set, each in a file of its own; which one runs
-// is decided once, by what the processor offers.
+// The move engine: applies a whole move string to an unpacked cube. A
+// tokeniser turns each block of 64 characters into token rows, and the rows
+// are applied two at a time through composed rows. One version per
+// instruction set, each in a file of its own; which one runs is decided
+// once, by what the processor offers.
 #pragma once
 
 #include "../cube3x3/state.hpp"
