@@ -59,8 +59,8 @@ struct PortableText {
     };
 
     // Only separators are found here, a look-up a byte: faces and suffixes
-    // are left to pack, which reads every candidate's row whole and drops
-    // the skipped ones. Fewer look-ups than classifying every byte.
+    // are left to pack, which reads every candidate's row whole. Fewer
+    // look-ups than classifying every byte.
     static Block classify(const std::uint8_t* bytes) {
         std::uint64_t ends = 0;
         for (unsigned k = 0; k < kBlock; ++k) ends |= std::uint64_t{cube3x3::kEndOf[bytes[k + 1]]} << k;
@@ -70,11 +70,10 @@ struct PortableText {
     // The rows of the tokens at `starts`, in order, into out; their count.
     static unsigned pack(const Block& block, std::uint64_t starts, std::uint8_t* out) {
         unsigned count = 0;
-        for (; starts != 0; starts &= starts - 1) {
-            const unsigned row = cube3x3::token_row(block.bytes + __builtin_ctzll(starts));
-            out[count] = std::uint8_t(row);
-            count += row != cube3x3::kSkipRow;
-        }
+        // A skipped token keeps its row, the identity: counting only the
+        // others would make each store wait for the row before it.
+        for (; starts != 0; starts &= starts - 1)
+            out[count++] = std::uint8_t(cube3x3::token_row(block.bytes + __builtin_ctzll(starts)));
         return count;
     }
 
