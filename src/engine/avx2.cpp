@@ -21,7 +21,43 @@ namespace {
 
 __m256i load32(const std::uint8_t* bytes) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes)); }
 
-struct Avx2 : x86::Narrowing {
+// Sixteen 16-bit units: ASCII as it is, U+3000 as ' ', the rest marked in `rare`.
+__m256i narrow16(__m256i units, __m256i& rare) {
+    const __m256i ascii =
+        _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(short(0xFF80))), _mm256_setzero_si256());
+    const __m256i spaces = _mm256_cmpeq_epi16(units, _mm256_set1_epi16(0x3000));
+    rare = _mm256_andnot_si256(_mm256_or_si256(ascii, spaces), _mm256_set1_epi16(-1));
+    return _mm256_or_si256(_mm256_and_si256(units, ascii), _mm256_and_si256(_mm256_set1_epi16(' '), spaces));
+}
+
+// Packing works within each 16-byte half; this puts the quarters back in order.
+__m256i in_order(__m256i packed) { return _mm256_permute4x64_epi64(packed, 0xD8); }
+
+// Thirty-two 16-bit units to bytes; returns the bits of the rare ones.
+unsigned narrow32(__m256i low, __m256i high, std::uint8_t* bytes) {
+    __m256i rare_low, rare_high;
+    const __m256i narrowed_low = narrow16(low, rare_low), narrowed_high = narrow16(high, rare_high);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), in_order(_mm256_packus_epi16(narrowed_low, narrowed_high)));
+    return unsigned(_mm256_movemask_epi8(in_order(_mm256_packs_epi16(rare_low, rare_high))));
+}
+
+__m256i load_units(const void* units) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units)); }
+
+// 32-bit units saturated to 16 bits, as x86::saturated16 does.
+__m256i saturated16(const std::uint32_t* units) {
+    return in_order(_mm256_packs_epi32(load_units(units), load_units(units + 8)));
+}
+
+struct Avx2 {
+    static std::uint64_t narrow(const std::uint16_t* units, std::uint8_t* bytes) {
+        return narrow32(load_units(units), load_units(units + 16), bytes) |
+               std::uint64_t{narrow32(load_units(units + 32), load_units(units + 48), bytes + 32)} << 32;
+    }
+    static std::uint64_t narrow(const std::uint32_t* units, std::uint8_t* bytes) {
+        return narrow32(saturated16(units), saturated16(units + 16), bytes) |
+               std::uint64_t{narrow32(saturated16(units + 32), saturated16(units + 48), bytes + 32)} << 32;
+    }
+
     using Cube = __m256i;
 
     static Cube load(const Unpacked& cube) { return load32(cube.lanes); }

@@ -89,36 +89,60 @@ struct PortableText {
     }
 };
 
-// The block's bytes[0, kBlock + kLookahead): the text itself where it is
-// Latin-1 and long enough, else `bytes`, filled from the text at `at`,
-// narrowed to bytes, separators past the end. Null if the block holds a
-// lone surrogate.
+// Wide text is narrowed this many characters at a time, ahead of the
+// blocks that read them: a block read back straight after its own narrowing
+// waits for the stores to land.
+constexpr std::size_t kChunk = 8 * kBlock;
+
+// Narrows the block of wide text at `at` into bytes[0, kBlock), separators
+// past the end. False if it holds a lone surrogate.
 template <class Ops, class Unit>
-const std::uint8_t* fill(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t at) {
+bool narrow_block(std::uint8_t* bytes, const Unit* units, std::size_t size, std::size_t at) {
+    const Unit* block = units + at;
+    Unit padded[kBlock];
+    if (size - at < kBlock) {
+        for (std::size_t k = 0; k < kBlock; ++k) padded[k] = at + k < size ? block[k] : Unit(' ');
+        block = padded;
+    }
+    // Characters beyond ASCII other than U+3000 are rare in move strings;
+    // each is looked at on its own, and only in the block it is in.
+    for (std::uint64_t rare = Ops::narrow(block, bytes); rare != 0; rare &= rare - 1) {
+        const unsigned k = unsigned(__builtin_ctzll(rare));
+        if (is_surrogate(char32_t(block[k]))) return false;
+        bytes[k] = narrow_unit(block[k]);
+    }
+    return true;
+}
+
+// The block's bytes[0, kBlock + kLookahead), separators past the end: for
+// Latin-1 the text itself where it is long enough, else a copy in `buffer`;
+// for wider text its place in `buffer`, which holds the chunk of kChunk
+// characters (and the look-ahead) narrowed to bytes. Null if the chunk holds
+// a lone surrogate.
+template <class Ops, class Unit>
+const std::uint8_t* fill(std::uint8_t* buffer, const Unit* units, std::size_t size, std::size_t at) {
     const std::size_t left = size - at;
     if constexpr (sizeof(Unit) == 1) {
         // Latin-1 is read as it is: its separators are separator bytes.
         if (left >= kBlock + kLookahead) return reinterpret_cast<const std::uint8_t*>(units + at);
-        std::memcpy(bytes, units + at, left);
-        std::memset(bytes + left, ' ', kBlock + kLookahead - left);
-        return bytes;
+        std::memcpy(buffer, units + at, left);
+        std::memset(buffer + left, ' ', kBlock + kLookahead - left);
+        return buffer;
     } else {
-        const Unit* block = units + at;
-        Unit padded[kBlock];
-        if (left < kBlock) {
-            for (std::size_t k = 0; k < kBlock; ++k) padded[k] = k < left ? block[k] : Unit(' ');
-            block = padded;
+        const std::size_t offset = at % kChunk;
+        if (offset == 0) {
+            std::size_t k = 0;
+            for (; k < kChunk && at + k < size; k += kBlock)
+                if (!narrow_block<Ops>(buffer + k, units, size, at + k)) return nullptr;
+            if (k < kChunk) {
+                // The text ends inside the chunk: the last block's look-ahead.
+                std::memset(buffer + k, ' ', kLookahead);
+            } else {
+                for (std::size_t j = 0; j < kLookahead; ++j)
+                    buffer[kChunk + j] = at + kChunk + j < size ? narrow_unit(units[at + kChunk + j]) : std::uint8_t(' ');
+            }
         }
-        // Characters beyond ASCII other than U+3000 are rare in move strings;
-        // each is looked at on its own, and only in the block it is in.
-        for (std::uint64_t rare = Ops::narrow(block, bytes); rare != 0; rare &= rare - 1) {
-            const unsigned k = unsigned(__builtin_ctzll(rare));
-            if (is_surrogate(char32_t(block[k]))) return nullptr;
-            bytes[k] = narrow_unit(block[k]);
-        }
-        for (std::size_t k = 0; k < kLookahead; ++k)
-            bytes[kBlock + k] = k + kBlock < left ? narrow_unit(units[at + kBlock + k]) : std::uint8_t(' ');
-        return bytes;
+        return buffer + offset;
     }
 }
 
@@ -149,7 +173,7 @@ inline std::uint64_t token_starts(const Classes& classes, std::uint64_t follows,
 
 template <class Ops, class Unit>
 bool scan_units(State& state, const Unit* units, std::size_t size) {
-    alignas(64) std::uint8_t buffer[kBlock + 32];
+    alignas(64) std::uint8_t buffer[kChunk + 32];
     // Rows gathered, plus room for packing's whole 8-byte stores past the end.
     std::uint8_t rows[kRun + kMostTokensInBlock + 8];
     unsigned count = 0;

@@ -282,6 +282,17 @@ static void check_engines() {
         std::string scramble;
         for (int k = 0; k < 20000; ++k) (scramble += "UDRLFB"[next_random() % 6]) += " '2 "[next_random() % 4];
         check_engine_against_reference(isa, scan, std::string_view(scramble));
+        // And in wide text, read a chunk of 512 characters at a time: every
+        // kind of separator, tokens across every chunk's edge.
+        std::u32string wide;
+        for (int k = 0; k < 5000; ++k) {
+            (wide += U"UDRLFB"[next_random() % 6]) += U"'2xx"[next_random() % 4];
+            wide.resize(wide.size() - next_random() % 2);
+            if (next_random() % 4) wide += kSeparators[next_random() % std::size(kSeparators)];
+        }
+        std::u16string wide16;
+        if (narrowed(wide, wide16)) check_engine_against_reference(isa, scan, std::u16string_view(wide16));
+        check_engine_against_reference(isa, scan, std::u32string_view(wide));
     }
 }
 
