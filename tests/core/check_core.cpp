@@ -278,6 +278,14 @@ static void check_engines() {
             dense.pop_back();
             check_engine_against_reference(isa, scan, std::string_view(dense));
         }
+        // Runs of separators after nearly a full buffer of rows: no more
+        // rows may come from a block of them than tokens fit in it.
+        std::string spaced;
+        for (int round = 0; round < 3; ++round) {
+            for (int k = 0; k < 500; ++k) spaced += "R ";
+            spaced += std::string(200, ' ');
+        }
+        check_engine_against_reference(isa, scan, std::string_view(spaced));
         // One long text of face tokens and spaces, the common case.
         std::string scramble;
         for (int k = 0; k < 20000; ++k) (scramble += "UDRLFB"[next_random() % 6]) += " '2 "[next_random() % 4];
