@@ -56,11 +56,12 @@ inline constexpr auto kBitCount = [] {
     return table;
 }();
 
-// The ids at the bits of `starts` (16 of them), in order, into out; their
-// count. Writes 8 bytes past the last.
 static inline __m128i positions(unsigned bits) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPackedPositions[bits]));
 }
+
+// The ids at the bits of `starts` (16 of them), in order, into out; their
+// count. Writes 8 bytes past the last.
 static inline unsigned pack16(__m128i ids, unsigned starts, std::uint8_t* out) {
     const unsigned low = starts & 0xFF, high = starts >> 8 & 0xFF;
     const unsigned written = kBitCount[low];
