@@ -152,6 +152,67 @@ inline constexpr std::array<TokenRow, kRows * kRows> kPairRows = [] {
     return rows;
 }();
 
+// The cube with each lane holding its own index untwisted. Rows applied to
+// it leave, in each used lane, the source lane and the sum of the twists
+// (or flips) on the way: the row of all of them together, read by row_of.
+inline constexpr Unpacked kProbe = [] {
+    Unpacked cube{};
+    for (unsigned i = 0; i < kLanes; ++i) cube.lanes[i] = std::uint8_t(i % 16);
+    return cube;
+}();
+
+// The row read off a probe that rows were applied to. It folds a lane only
+// where the summed twist is not zero, unlike compose(), which folds where
+// any step did; the two differ only on a corner twist of 3, which nothing
+// but a word set by hand holds (compose() turns it into a real twist).
+struct ProbeLanes {
+    // By lane: the bits naming the source lane and those of the twist or
+    // flip, the fold, and what an unused lane's shuffle keeps (its own index).
+    std::uint8_t source[kLanes], turn[kLanes], fold[kLanes], unused[kLanes];
+};
+inline constexpr ProbeLanes kProbeLanes = [] {
+    ProbeLanes lanes{};
+    for (unsigned i = 0; i < kLanes; ++i) {
+        const bool corner = i < kCornerSlots, edge = i >= kEdgeLane && i < kEdgeLane + kEdgeSlots;
+        lanes.source[i] = corner ? 7 : edge ? 15 : 0;
+        lanes.turn[i] = corner ? 0x18 : edge ? 16 : 0;
+        lanes.fold[i] = corner ? 24 : edge ? 32 : 0;
+        lanes.unused[i] = corner || edge ? 0 : std::uint8_t(i % 16);
+    }
+    return lanes;
+}();
+
+constexpr TokenRow row_of(const Unpacked& probed) {
+    TokenRow row{};
+    for (unsigned i = 0; i < kLanes; ++i) {
+        const std::uint8_t moved = probed.lanes[i], add = std::uint8_t(moved & kProbeLanes.turn[i]);
+        row.shuffle[i] = std::uint8_t((moved & kProbeLanes.source[i]) | kProbeLanes.unused[i]);
+        row.add[i] = add;
+        row.add_fold[i] = std::uint8_t(add - (add != 0 ? kProbeLanes.fold[i] : 0));
+    }
+    return row;
+}
+
+constexpr bool probe_reads_pairs() {
+    for (unsigned first = 0; first < kRows; ++first)
+        for (unsigned second = 0; second < kRows; ++second) {
+            const TokenRow read = row_of(apply_row(kTokenRows[second], apply_row(kTokenRows[first], kProbe)));
+            const TokenRow& pair = kPairRows[first * kRows + second];
+            for (unsigned i = 0; i < kLanes; ++i)
+                if (read.shuffle[i] != pair.shuffle[i] || read.add[i] != pair.add[i]) return false;
+        }
+    return true;
+}
+static_assert(probe_reads_pairs());
+
+// Any cube whose corner twists are 0 to 2 is moved by row_of()'s row as by
+// the rows it was read from.
+constexpr bool twists_below_three(const Unpacked& cube) {
+    unsigned highest = 0;
+    for (unsigned i = 0; i < kCornerSlots; ++i) highest = cube.lanes[i] > highest ? cube.lanes[i] : highest;
+    return highest < 24;
+}
+
 // Each lane of a row depends on one source lane alone, so a probe family
 // that puts every 5-bit value in every slot (slot i holds (i + k) mod 32 for
 // k = 0..31, high bits set too) checks a row against its turns on every

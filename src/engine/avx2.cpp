@@ -48,7 +48,7 @@ __m256i saturated16(const std::uint32_t* units) {
     return in_order(_mm256_packs_epi32(load_units(units), load_units(units + 8)));
 }
 
-struct Avx2 {
+struct Avx2 : x86::PairOffsets {
     static std::uint64_t narrow(const std::uint16_t* units, std::uint8_t* bytes) {
         return narrow32(load_units(units), load_units(units + 16), bytes) |
                std::uint64_t{narrow32(load_units(units + 32), load_units(units + 48), bytes + 32)} << 32;

@@ -154,14 +154,61 @@ constexpr unsigned kRun = 512;
 // A token takes two bytes at least, its letter and a separator.
 constexpr unsigned kMostTokensInBlock = kBlock / 2;
 
+// Each pair's place in kPairRows, in bytes (which a 16-bit offset holds),
+// from rows[0, 2 * pairs). A version may make them in vectors: Ops::
+// pair_offsets, which may read rows up to 32 bytes past the last pair's.
+using cube3x3::TokenRow;
+constexpr unsigned kMostPairs = (kRun + kMostTokensInBlock) / 2;
+static_assert(cube3x3::kPairRows.size() * sizeof(TokenRow) <= 0x10000);
+
+template <class Ops>
+void pair_offsets(const std::uint8_t* rows, unsigned pairs, std::uint16_t* offsets) {
+    if constexpr (requires { Ops::pair_offsets(rows, pairs, offsets); }) {
+        Ops::pair_offsets(rows, pairs, offsets);
+    } else {
+        for (unsigned k = 0; k < pairs; ++k)
+            offsets[k] = std::uint16_t((rows[2 * k] * cube3x3::kRows + rows[2 * k + 1]) * sizeof(TokenRow));
+    }
+}
+
+inline const TokenRow& pair_row(std::uint16_t offset) {
+    return *reinterpret_cast<const TokenRow*>(reinterpret_cast<const char*>(cube3x3::kPairRows.data()) + offset);
+}
+
 // Applies rows[0, count) two at a time through composed rows; an odd last
 // row is moved to the front, and the count of rows left (0 or 1) returned.
+// Each pair waits for the one before it, so the pairs run as two chains
+// that the processor overlaps: the first half on the cube, the second on
+// the probe, whose row then moves the cube once. A cube with a corner
+// twist of 3 takes them all in one chain (see row_of).
 template <class Ops>
 unsigned apply_rows(typename Ops::Cube& cube, std::uint8_t* rows, unsigned count) {
-    unsigned k = 0;
-    for (; k + 1 < count; k += 2) cube = Ops::turn(cube, cube3x3::kPairRows[rows[k] * cube3x3::kRows + rows[k + 1]]);
-    rows[0] = rows[k];
-    return count - k;
+    const unsigned pairs = count / 2;
+    alignas(32) std::uint16_t offsets[kMostPairs + 16];
+    pair_offsets<Ops>(rows, pairs, offsets);
+    // A local, not the reference: vector types may alias anything, so each
+    // store through the reference would be made to memory.
+    typename Ops::Cube first = cube;
+    Unpacked before;
+    Ops::store(first, before);
+    if (cube3x3::twists_below_three(before)) {
+        const unsigned half = pairs / 2;
+        typename Ops::Cube second = Ops::load(cube3x3::kProbe);
+        for (unsigned k = 0; k < half; ++k) {
+            first = Ops::turn(first, pair_row(offsets[k]));
+            second = Ops::turn(second, pair_row(offsets[half + k]));
+        }
+        if (pairs % 2 != 0) second = Ops::turn(second, pair_row(offsets[pairs - 1]));
+        Unpacked probed;
+        Ops::store(second, probed);
+        const TokenRow row = cube3x3::row_of(probed);
+        first = Ops::turn(first, row);
+    } else {
+        for (unsigned k = 0; k < pairs; ++k) first = Ops::turn(first, pair_row(offsets[k]));
+    }
+    cube = first;
+    rows[0] = rows[2 * pairs];
+    return count - 2 * pairs;
 }
 
 // Token starts from the classes of a block's bytes: a face letter after a
@@ -176,8 +223,9 @@ inline std::uint64_t token_starts(const Classes& classes, std::uint64_t follows,
 template <class Ops, class Unit>
 bool scan_units(State& state, const Unit* units, std::size_t size) {
     alignas(64) std::uint8_t buffer[kChunk + 32];
-    // Rows gathered, plus room for packing's whole 8-byte stores past the end.
-    std::uint8_t rows[kRun + kMostTokensInBlock + 8];
+    // Rows gathered, plus room for packing's whole 8-byte stores past the
+    // end and pair_offsets' reading ahead.
+    std::uint8_t rows[kRun + kMostTokensInBlock + 32];
     unsigned count = 0;
     typename Ops::Cube cube = Ops::load(cube3x3::unpack(state));
     std::uint64_t follows = 0;
@@ -187,8 +235,9 @@ bool scan_units(State& state, const Unit* units, std::size_t size) {
         // The text's start acts as a separator before its first character.
         if (at == 0) follows = 1 | std::uint64_t{cube3x3::is_separator_byte(bytes[0])} << 1;
         const auto block = Ops::classify(bytes);
-        const std::uint64_t starts =
-            token_starts(block.classes, follows, cube3x3::is_separator_byte(bytes[kBlock + 1]));
+        // A look-up, not a test: whether byte 65 separates is a coin toss
+        // in a scramble, and a branch on it was mispredicted that often.
+        const std::uint64_t starts = token_starts(block.classes, follows, cube3x3::kEndOf[bytes[kBlock + 1]] != 0);
         follows = block.classes.ends >> 62;
         count += Ops::pack(block, starts, rows + count);
         if (count >= kRun) count = apply_rows<Ops>(cube, rows, count);

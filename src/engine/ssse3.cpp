@@ -20,7 +20,7 @@ namespace {
 
 __m128i load16(const std::uint8_t* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
 
-struct Ssse3 : x86::Narrowing {
+struct Ssse3 : x86::Narrowing, x86::PairOffsets {
     struct Cube {
         __m128i corners, edges;
     };

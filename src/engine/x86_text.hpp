@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "../cube3x3/token_rows.hpp"
 #include "byte_classes.hpp"
 
 namespace turnwheel::engine::x86 {
@@ -110,6 +111,19 @@ static inline std::uint64_t narrow(const std::uint32_t* units, std::uint8_t* byt
         rare |= std::uint64_t{narrow16(saturated16(units + k), saturated16(units + k + 8), bytes + k)} << k;
     return rare;
 }
+
+// The engine's `pair_offsets`, eight pairs a step: one multiply-add makes
+// first * kRows + second, one multiply the offset.
+struct PairOffsets {
+    static void pair_offsets(const std::uint8_t* rows, unsigned pairs, std::uint16_t* offsets) {
+        const __m128i weights = _mm_set1_epi16(std::int16_t(cube3x3::kRows | 1 << 8));
+        const __m128i row_size = _mm_set1_epi16(std::int16_t(sizeof(cube3x3::TokenRow)));
+        for (unsigned k = 0; k < pairs; k += 8) {
+            const __m128i pair = _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + 2 * k)), weights);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(offsets + k), _mm_mullo_epi16(pair, row_size));
+        }
+    }
+};
 
 // The engine's `narrow` for every x86 version.
 struct Narrowing {
