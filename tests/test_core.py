@@ -64,3 +64,25 @@ def test_core_checks_on_a_processor_without_ssse3(tmp_path):
     engines = [line.split()[1] for line in result.stdout.splitlines() if line.startswith("engine ")]
     assert engines == ["plain:"]
     assert "chosen engine: plain\n" in result.stdout
+
+
+def test_core_checks_on_a_32_bit_processor_without_sse(tmp_path):
+    # The i686 wheels assume what Debian's i386 does: an i686, which has no
+    # SSE. Built for it, the checks must pass on a Pentium II (qemu's model
+    # has MMX and nothing newer), the plain engine chosen; an SSE
+    # instruction outside the vector versions would stop them with SIGILL.
+    qemu = shutil.which("qemu-i386-static")
+    if qemu is None or os.uname().machine != "x86_64":
+        pytest.skip("needs qemu-i386-static on an x86-64 host (Debian: qemu-user-static)")
+    if struct.calcsize("P") == 4 or subprocess.run(
+            [compiler(), "-m32", "-x", "c++", "-std=c++20", "-", "-o", str(tmp_path / "probe")],
+            input="int main() {}\n", capture_output=True, text=True).returncode != 0:
+        pytest.skip("no 32-bit C++ toolchain (Debian: g++-multilib)")
+    binary = tmp_path / "check_core"
+    subprocess.run([compiler(), *FLAGS, "-m32", "-march=i686", *map(str, SOURCES), "-o", str(binary)], check=True,
+                   timeout=300)
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD" and not k.startswith(("ASAN_", "UBSAN_"))}
+    result = subprocess.run([qemu, "-cpu", "pentium2", str(binary)], capture_output=True, text=True, timeout=600,
+                            env=env)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "chosen engine: plain\n" in result.stdout and ", 0 failed" in result.stdout
