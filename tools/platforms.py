@@ -453,8 +453,7 @@ class Platforms:
         if row.libc == "musl":
             # zig's musl names the C library libc.so; musllinux wheels must need it by
             # the name musl systems give it (Alpine's libc.musl-ARCH.so.1), which the policy allows.
-            alpine = {"x86_64": "x86_64", "aarch64": "aarch64", "arm": "armv7"}[row.arch]
-            run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{alpine}.so.1", module], log)
+            run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{row.facts.alpine}.so.1", module], log)
         return module
 
     def wheel_job(self, interpreter: Interpreter) -> Job:
