@@ -161,10 +161,6 @@ inline constexpr Unpacked kProbe = [] {
     return cube;
 }();
 
-// The row read off a probe that rows were applied to. It folds a lane only
-// where the summed twist is not zero, unlike compose(), which folds where
-// any step did; the two differ only on a corner twist of 3, which nothing
-// but a word set by hand holds (compose() turns it into a real twist).
 struct ProbeLanes {
     // By lane: the bits naming the source lane and those of the twist or
     // flip, the fold, and what an unused lane's shuffle keeps (its own index).
@@ -182,6 +178,10 @@ inline constexpr ProbeLanes kProbeLanes = [] {
     return lanes;
 }();
 
+// The row read off a probe that rows were applied to. It folds a lane only
+// where the summed twist is not zero, unlike compose(), which folds where
+// any step did; the two differ only on a corner twist of 3, which nothing
+// but a word set by hand holds (compose() turns it into a real twist).
 constexpr TokenRow row_of(const Unpacked& probed) {
     TokenRow row{};
     for (unsigned i = 0; i < kLanes; ++i) {

@@ -11,6 +11,7 @@
 //                                     and what pack needs
 //   Ops::pack(block, starts, out)     the rows of the tokens starting at the
 //                                     bits of `starts`, in order; their count
+//   Ops::pair_offsets(rows, n, out)   optional: pair_offsets() in vectors
 //
 // Everything here lives in an unnamed namespace on purpose: each version's
 // file compiles its own copy for its own instruction set, and no copy built
