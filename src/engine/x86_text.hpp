@@ -1,6 +1,7 @@
 // Text operations, and the pair offsets, on 16-byte vectors for the x86
-// versions (SSE2 and SSSE3 instructions). Included by each x86 version's file after it has chosen its
-// instruction set, so every function here is static: one copy per version.
+// versions (SSE2 and SSSE3 instructions). Included by each x86 version's
+// file after it has chosen its instruction set, so every function here is
+// static: one copy per version.
 #pragma once
 
 #include <immintrin.h>
