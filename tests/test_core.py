@@ -34,36 +34,48 @@ def test_core_checks_native(tmp_path):
     assert f"({bits}-bit words)" in build_and_run(tmp_path, [])
 
 
-def test_core_checks_32_bit(tmp_path):
-    if struct.calcsize("P") == 4:
-        # On a 32-bit host the native build is the 32-bit one.
-        assert "(32-bit words)" in build_and_run(tmp_path, [])
-        return
+def require_32_bit_toolchain(tmp_path):
+    """Skips (or, where CI requires it, fails) without a compiler for 32-bit x86."""
     probe = subprocess.run([compiler(), "-m32", "-x", "c++", "-std=c++20", "-", "-o", str(tmp_path / "probe")],
                            input="#include <cstdint>\nint main() {}\n", capture_output=True, text=True)
     if probe.returncode != 0:
         if os.environ.get("TURNWHEEL_REQUIRE_32BIT"):
             pytest.fail("no 32-bit C++ toolchain: " + probe.stderr[-500:])
         pytest.skip("no 32-bit C++ toolchain (Debian: g++-multilib)")
+
+
+def run_emulated(qemu_name, cpu, binary):
+    """The checks on an emulated processor; skips where that qemu is missing."""
+    qemu = shutil.which(qemu_name)
+    if qemu is None or os.uname().machine != "x86_64":
+        pytest.skip(f"needs {qemu_name} on an x86-64 host (Debian: qemu-user-static)")
+    # The checks are a plain program: nothing preloaded into this process
+    # (a sanitizer's runtime) belongs in it.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD" and not k.startswith(("ASAN_", "UBSAN_"))}
+    result = subprocess.run([qemu, "-cpu", cpu, str(binary)], capture_output=True, text=True, timeout=600, env=env)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return result.stdout
+
+
+def test_core_checks_32_bit(tmp_path):
+    if struct.calcsize("P") == 4:
+        # On a 32-bit host the native build is the 32-bit one.
+        assert "(32-bit words)" in build_and_run(tmp_path, [])
+        return
+    require_32_bit_toolchain(tmp_path)
     assert "(32-bit words)" in build_and_run(tmp_path, ["-m32"])
 
 
 def test_core_checks_on_a_processor_without_ssse3(tmp_path):
     # qemu's baseline x86-64 processor has SSE2 and nothing newer: the engine
     # check must find the plain version alone, and every check must pass.
-    qemu = shutil.which("qemu-x86_64-static")
-    if qemu is None or os.uname().machine != "x86_64":
+    if shutil.which("qemu-x86_64-static") is None or os.uname().machine != "x86_64":
         pytest.skip("needs qemu-x86_64-static on an x86-64 host (Debian: qemu-user-static)")
     build_and_run(tmp_path, [])
-    # The checks are a plain program: nothing preloaded into this process
-    # (a sanitizer's runtime) belongs in it.
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD" and not k.startswith(("ASAN_", "UBSAN_"))}
-    result = subprocess.run([qemu, "-cpu", "qemu64", str(tmp_path / "check_core")], capture_output=True, text=True,
-                            timeout=600, env=env)
-    assert result.returncode == 0, result.stdout + result.stderr
-    engines = [line.split()[1] for line in result.stdout.splitlines() if line.startswith("engine ")]
+    out = run_emulated("qemu-x86_64-static", "qemu64", tmp_path / "check_core")
+    engines = [line.split()[1] for line in out.splitlines() if line.startswith("engine ")]
     assert engines == ["plain:"]
-    assert "chosen engine: plain\n" in result.stdout
+    assert "chosen engine: plain\n" in out
 
 
 def test_core_checks_on_a_32_bit_processor_without_sse(tmp_path):
@@ -71,18 +83,11 @@ def test_core_checks_on_a_32_bit_processor_without_sse(tmp_path):
     # SSE. Built for it, the checks must pass on a Pentium II (qemu's model
     # has MMX and nothing newer), the plain engine chosen; an SSE
     # instruction outside the vector versions would stop them with SIGILL.
-    qemu = shutil.which("qemu-i386-static")
-    if qemu is None or os.uname().machine != "x86_64":
+    if shutil.which("qemu-i386-static") is None or os.uname().machine != "x86_64" or struct.calcsize("P") == 4:
         pytest.skip("needs qemu-i386-static on an x86-64 host (Debian: qemu-user-static)")
-    if struct.calcsize("P") == 4 or subprocess.run(
-            [compiler(), "-m32", "-x", "c++", "-std=c++20", "-", "-o", str(tmp_path / "probe")],
-            input="int main() {}\n", capture_output=True, text=True).returncode != 0:
-        pytest.skip("no 32-bit C++ toolchain (Debian: g++-multilib)")
+    require_32_bit_toolchain(tmp_path)
     binary = tmp_path / "check_core"
     subprocess.run([compiler(), *FLAGS, "-m32", "-march=i686", *map(str, SOURCES), "-o", str(binary)], check=True,
                    timeout=300)
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD" and not k.startswith(("ASAN_", "UBSAN_"))}
-    result = subprocess.run([qemu, "-cpu", "pentium2", str(binary)], capture_output=True, text=True, timeout=600,
-                            env=env)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert "chosen engine: plain\n" in result.stdout and ", 0 failed" in result.stdout
+    out = run_emulated("qemu-i386-static", "pentium2", binary)
+    assert "chosen engine: plain\n" in out and ", 0 failed" in out
