@@ -5,6 +5,8 @@
 
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# zig's builds of each target's C library, kept with the rest.
+export ZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-$chroots/zig-cache}
 
 # arch_field ZIG_ARCH FIELD: a fact of an architecture from tools/arches.txt
 # (FIELD: debian, qemu, alpine, musl, ...).

