@@ -63,7 +63,7 @@ debian_fetch() {
     local options=(-o Dir::Etc::SourceList="$state/sources.list" -o Dir::Etc::SourceParts=/dev/null
                    -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state/cache" -o Debug::NoLocking=1
                    -o APT::Sandbox::User=root) arch
-    for arch in $(debian_arches); do options+=(-o "APT::Architectures::=$arch"); done
+    for arch in ${FETCH_ARCHES:-$(debian_arches)}; do options+=(-o "APT::Architectures::=$arch"); done
     (cd "$dest" && apt-get "${options[@]}" update -qq && apt-get "${options[@]}" -qq "$@")
     local status=$?
     rm -rf "$state"
@@ -99,6 +99,46 @@ make_chroot() {
          status=$?; unmount_below "$root"; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
         echo "$wanted" >> "$root/.packages"
     fi
+    echo "$root"
+}
+
+# extract_root NAME ARCH SUITE PACKAGES: as make_chroot, for another
+# processor: the packages and all they depend on, resolved by the host's apt
+# as if nothing were installed, and unpacked, with no maintainer script run
+# (debootstrap would run them all under qemu, for many minutes). Enough to
+# run an interpreter and pip; a root whose packages change is made afresh.
+extract_root() {
+    local name=$1 arch=$2 suite=$3 packages=$4
+    local root="$chroots/$name"
+    if [ -e "$root/.complete" ] && [ "$(cat "$root/.packages")" = "$packages" ]; then echo "$root"; return; fi
+    echo "== extracting $suite ($arch) into $root" >&2
+    unmount_below "$root"
+    rm -rf --one-file-system "$root" "$root.partial"
+    mkdir -p "$root.partial/debs/partial"
+    local empty=$root.partial/status
+    : > "$empty"
+    FETCH_ARCHES=$arch debian_fetch "$root.partial" "deb [arch=$arch] MIRROR $suite main" -- \
+        -o APT::Architecture="$arch" -o Dir::State::status="$empty" -o Dir::Cache::Archives="$root.partial/debs/" \
+        install --download-only --no-install-recommends -y bash coreutils ${packages//,/ } \
+        > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
+    local deb dir
+    for deb in "$root.partial"/debs/*.deb; do dpkg-deb -x "$deb" "$root.partial/tree"; done
+    # One /usr, as a Debian system made by its installer has it.
+    for dir in bin sbin lib lib32 lib64 libx32; do
+        if [ -d "$root.partial/tree/$dir" ] && [ ! -L "$root.partial/tree/$dir" ]; then
+            mkdir -p "$root.partial/tree/usr/$dir"
+            cp -a "$root.partial/tree/$dir/." "$root.partial/tree/usr/$dir/"
+            rm -rf "$root.partial/tree/$dir"
+        fi
+        [ -e "$root.partial/tree/usr/$dir" ] && ln -sfn "usr/$dir" "$root.partial/tree/$dir"
+    done
+    (cd "$root.partial/tree" && mkdir -p proc dev tmp root etc/ssl/certs && chmod 1777 tmp
+     [ -e bin/sh ] || ln -s bash bin/sh
+     echo "root:x:0:0:root:/root:/bin/bash" > etc/passwd && echo "root:x:0:" > etc/group)
+    mv "$root.partial/tree" "$root"
+    rm -rf "$root.partial"
+    echo "$packages" > "$root/.packages"
+    touch "$root/.complete"
     echo "$root"
 }
 

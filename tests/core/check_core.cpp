@@ -2,9 +2,10 @@
 // (the tests build it natively and, where the toolchain can, for 32-bit).
 // Covers what Python cannot see: the edge word, the unused high bits, twist
 // fields of 3, and the renderer's internal pieces.
+#include <array>
 #include <cstdint>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 #include <string_view>
 
 #include "cube2x2/moves.hpp"
@@ -30,6 +31,39 @@ static int passed = 0, failed = 0;
             std::printf("%s:%d: CHECK(%s) failed\n", __FILE__, __LINE__, #condition); \
         }                                                                       \
     } while (0)
+
+// Text built up in a buffer of fixed size. The checks use nothing of the C++
+// library beyond its headers (no std::string), so that they link as C for any
+// target, without that library being built for the target first.
+template <class Unit, std::size_t kCapacity>
+class Built {
+public:
+    Built() = default;
+    explicit Built(std::basic_string_view<Unit> text) { *this += text; }
+    Built& operator+=(Unit unit) {
+        if (length_ == kCapacity) {
+            std::printf("a check's text outgrew its %zu units\n", kCapacity);
+            std::abort();
+        }
+        units_[length_++] = unit;
+        return *this;
+    }
+    Built& operator+=(std::basic_string_view<Unit> text) {
+        for (const Unit unit : text) *this += unit;
+        return *this;
+    }
+    void shorten_to(std::size_t length) { length_ = length < length_ ? length : length_; }
+    void clear() { length_ = 0; }
+    std::size_t size() const { return length_; }
+    Unit& operator[](std::size_t index) { return units_[index]; }
+    const Unit* begin() const { return units_.data(); }
+    const Unit* end() const { return units_.data() + length_; }
+    std::basic_string_view<Unit> view() const { return {units_.data(), length_}; }
+
+private:
+    std::array<Unit, kCapacity> units_;
+    std::size_t length_ = 0;
+};
 
 // xorshift64: deterministic words on every target.
 static std::uint64_t next_random() {
@@ -212,8 +246,10 @@ static const char32_t kSeparators[] = {9,      10,     11,     12,     13,     3
                                        0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
                                        0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
 
-static std::u32string random_text(std::size_t length) {
-    std::u32string text;
+constexpr std::size_t kLongest = 200;  // random_text's longest
+
+static Built<char32_t, kLongest + 64> random_text(std::size_t length) {
+    Built<char32_t, kLongest + 64> text;
     while (text.size() < length) {
         const auto roll = next_random() % 8;
         if (roll < 3) {
@@ -225,14 +261,14 @@ static std::u32string random_text(std::size_t length) {
             if (next_random() % 2) text += U' ';
         }
     }
-    text.resize(length);
+    text.shorten_to(length);
     return text;
 }
 
 // `text` in the narrowest of the interpreter's forms that holds it, or in a
 // given wider one; false if it needs more than `width` bytes a character.
-template <class Unit>
-static bool narrowed(const std::u32string& text, std::basic_string<Unit>& out) {
+template <class Unit, std::size_t kIn, std::size_t kOut>
+static bool narrowed(const Built<char32_t, kIn>& text, Built<Unit, kOut>& out) {
     constexpr char32_t widest = sizeof(Unit) == 1 ? 0xFF : 0xFFFF;
     out.clear();
     for (char32_t c : text) {
@@ -258,58 +294,59 @@ static void check_engines() {
         const engine::Scanner scan = engine::scanner(isa);
         if (scan == nullptr) continue;
         std::printf("engine %s: checked against the packed reading\n", engine::name(isa));
-        for (std::size_t length = 0; length <= 200; ++length)
+        for (std::size_t length = 0; length <= kLongest; ++length)
             for (int round = 0; round < 12; ++round) {
-                std::u32string text = random_text(length);
+                auto text = random_text(length);
                 if (round == 11 && length > 0) text[next_random() % length] = 0xD800 + next_random() % 0x800;
-                std::string latin1;
-                std::u16string ucs2;
-                std::u32string ucs4 = text;
-                if (narrowed(text, latin1)) check_engine_against_reference(isa, scan, std::string_view(latin1));
-                if (narrowed(text, ucs2)) check_engine_against_reference(isa, scan, std::u16string_view(ucs2));
-                check_engine_against_reference(isa, scan, std::u32string_view(ucs4));
+                Built<char, kLongest> latin1;
+                Built<char16_t, kLongest> ucs2;
+                if (narrowed(text, latin1)) check_engine_against_reference(isa, scan, latin1.view());
+                if (narrowed(text, ucs2)) check_engine_against_reference(isa, scan, ucs2.view());
+                check_engine_against_reference(isa, scan, text.view());
             }
         // Token counts around the engine's buffers (32 tokens at most in a
         // block of 64 bytes, 512 gathered before they are applied), each
         // token a face letter and a space, the densest text.
         for (const std::size_t tokens : {31u, 32u, 33u, 511u, 512u, 513u, 514u, 1023u, 1024u, 1025u}) {
-            std::string dense;
+            Built<char, 2 * 1025> dense;
             for (std::size_t k = 0; k < tokens; ++k) (dense += "UDRLFB"[next_random() % 6]) += ' ';
-            check_engine_against_reference(isa, scan, std::string_view(dense));
-            dense.pop_back();
-            check_engine_against_reference(isa, scan, std::string_view(dense));
+            check_engine_against_reference(isa, scan, dense.view());
+            dense.shorten_to(dense.size() - 1);
+            check_engine_against_reference(isa, scan, dense.view());
         }
         // Runs of separators after nearly a full buffer of rows: no more
         // rows may come from a block of them than tokens fit in it.
-        std::string spaced;
+        Built<char, 3 * 1200> spaced;
         for (int round = 0; round < 3; ++round) {
             for (int k = 0; k < 500; ++k) spaced += "R ";
-            spaced += std::string(200, ' ');
+            for (int k = 0; k < 200; ++k) spaced += ' ';
         }
-        check_engine_against_reference(isa, scan, std::string_view(spaced));
+        check_engine_against_reference(isa, scan, spaced.view());
         // One long text of face tokens and spaces, the common case.
-        std::string scramble;
+        Built<char, 2 * 20000> scramble;
         for (int k = 0; k < 20000; ++k) (scramble += "UDRLFB"[next_random() % 6]) += " '2 "[next_random() % 4];
-        check_engine_against_reference(isa, scan, std::string_view(scramble));
+        check_engine_against_reference(isa, scan, scramble.view());
         // And in wide text, read a chunk of 512 characters at a time: every
         // kind of separator, tokens across every chunk's edge.
-        std::u32string wide;
+        Built<char32_t, 3 * 5000> wide;
         for (int k = 0; k < 5000; ++k) {
             (wide += U"UDRLFB"[next_random() % 6]) += U"'2xx"[next_random() % 4];
-            wide.resize(wide.size() - next_random() % 2);
+            wide.shorten_to(wide.size() - next_random() % 2);
             if (next_random() % 4) wide += kSeparators[next_random() % std::size(kSeparators)];
         }
-        std::u16string wide16;
-        if (narrowed(wide, wide16)) check_engine_against_reference(isa, scan, std::u16string_view(wide16));
-        check_engine_against_reference(isa, scan, std::u32string_view(wide));
+        Built<char16_t, 3 * 5000> wide16;
+        if (narrowed(wide, wide16)) check_engine_against_reference(isa, scan, wide16.view());
+        check_engine_against_reference(isa, scan, wide.view());
         // Corner twists of 3, which a word set by hand may hold: the later
         // pairs' R R' twists each corner and then untwists it, which turns
         // a 3 into a 0 one step at a time, not all at once.
         const std::uint64_t all_three = random_corner_word() | 0x0000006318C6318Cull << 1;
-        for (const std::string& text : {std::string("U U U U U U U U U U R R' R R' R R' R R' R R' "),
-                                        std::string("R2 L2 U D' F B2 R' ") + scramble.substr(0, 300)}) {
-            check_engine_against_reference(isa, scan, std::string_view(text), State{all_three, next_random()});
-            check_engine_against_reference(isa, scan, std::string_view(text), State{kSolvedCorners | 3 << 3, 0});
+        Built<char, 400> mixed(std::string_view("R2 L2 U D' F B2 R' "));
+        mixed += scramble.view().substr(0, 300);
+        for (const std::string_view text : {std::string_view("U U U U U U U U U U R R' R R' R R' R R' R R' "),
+                                            mixed.view()}) {
+            check_engine_against_reference(isa, scan, text, State{all_three, next_random()});
+            check_engine_against_reference(isa, scan, text, State{kSolvedCorners | 3 << 3, 0});
         }
     }
 }
@@ -317,8 +354,9 @@ static void check_engines() {
 static void check_rendering() {
     CHECK(binary_digits(kSolvedCorners).view() ==
           "0000000000000000000000000011100110001010010000011000100000100000");
-    CHECK(binary_digits(0).view() == std::string(64, '0'));
-    CHECK(binary_digits(~std::uint64_t{0}).view() == std::string(64, '1'));
+    CHECK(binary_digits(0).view() == std::string_view("0000000000000000000000000000000000000000000000000000000000000000"));
+    CHECK(binary_digits(~std::uint64_t{0}).view() ==
+          std::string_view("1111111111111111111111111111111111111111111111111111111111111111"));
     CHECK(ansi_color(U'W').view() == "\x1b[37;1mW\x1b[0m");
     CHECK(ansi_color(U'O').view() == "\x1b[38;5;208mO\x1b[0m");
     CHECK(ansi_color(U'X').view() == "X");
