@@ -20,23 +20,19 @@ def test_readme_shows_the_table_of_targets():
     assert table in (ROOT / "README.md").read_text()
 
 
-@pytest.mark.parametrize("arch_line, row, refusal", [
-    ("s390x s390x s390x s390x-linux-{} s390x s390x s390x 64 big no",
-     "manylinux_2_17_s390x s390x-linux-gnu.2.17 - 3.12 headers:pyenv -",
+@pytest.mark.parametrize("row, refusal", [
+    ("manylinux_2_17_s390x s390x-linux-gnu.2.17 - 3.12 headers:pyenv -",
      "s390x is 64-bit big-endian, and the host's headers (pyenv) are 64-bit little-endian"),
-    (None, "manylinux_2_17_i686 x86-linux-gnu.2.17 i686 3.11 headers:pyenv -",
+    ("manylinux_2_17_i686 x86-linux-gnu.2.17 i686 3.11 headers:pyenv -",
      "x86 is 32-bit little-endian, and the host's headers (pyenv) are 64-bit little-endian"),
-    (None, "manylinux_2_31_riscv64 riscv64-linux-gnu.2.31 - 3.13 debian:trixie qemu",
-     "riscv64 has no line in arches.txt"),
-    (None, "musllinux_1_2_x86_64 x86_64-linux-musl - 3.9 source native",
+    ("manylinux_2_36_loongarch64 loongarch64-linux-gnu.2.36 - 3.13 debian:forky qemu",
+     "loongarch64 has no line in arches.txt"),
+    ("musllinux_1_2_x86_64 x86_64-linux-musl - 3.9 source native",
      "two jobs named build musllinux_1_2_x86_64-3.9"),
 ])
-def test_the_driver_refuses_a_table_it_would_build_wrongly(tmp_path, arch_line, row, refusal):
+def test_the_driver_refuses_a_table_it_would_build_wrongly(tmp_path, row, refusal):
     shutil.copytree(ROOT / "tools", tmp_path / "tools", ignore=shutil.ignore_patterns("__pycache__"))
     shutil.copy(ROOT / "pyproject.toml", tmp_path)
-    if arch_line:
-        with open(tmp_path / "tools" / "arches.txt", "a") as arches:
-            arches.write(arch_line + "\n")
     with open(tmp_path / "tools" / "targets.txt", "a") as targets:
         targets.write(row + "\n")
     listed = subprocess.run([sys.executable, str(tmp_path / "tools" / "platforms.py"), str(tmp_path / "out"), "--list"],

@@ -1,7 +1,8 @@
 # What the platform scripts share: the cache folder, Debian's files fetched
 # through apt with a private configuration, chroots made once with
-# debootstrap and entered with proc and dev mounted and a clean environment
-# (left with everything unmounted), and zig. Sourced; needs root.
+# debootstrap (or, for another processor, unpacked from Debian's packages)
+# and entered with proc and dev mounted and a clean environment (left with
+# everything unmounted), and zig. Sourced; needs root.
 
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -15,9 +15,12 @@ lacks, the type checks of tools/typecheck.sh). "compile" rows are only
 built; core rows build the pure core's checks as a static program and run
 them.
 
-Interpreters come from the host's pyenv, from Debian chroots (made once with
-debootstrap) or from tools/source_python.sh, and are kept in the cache folder
-($TURNWHEEL_CHROOTS, default /var/cache/turnwheel). Jobs run side by side
+Interpreters come from the host's pyenv, from Debian roots (made once: with
+debootstrap for this processor, by unpacking Debian's packages for another)
+or from tools/source_python.sh, and are kept in the cache folder
+($TURNWHEEL_CHROOTS, default /var/cache/turnwheel), with zig's builds of each
+target's C library. The module is linked as C, and may need nothing but the
+interpreter's symbols and the C library's. Jobs run side by side
 (--jobs, default 2), each writing its own log in OUTDIR/logs; a failed job
 prints its log's end and fails the run. Needs root.
 """
@@ -65,6 +68,7 @@ class Arch:
     bits: int
     order: str
     typing: bool
+    gnuflags: list[str]
 
     @property
     def names(self) -> set[str]:
@@ -75,9 +79,9 @@ def read_arches() -> dict[str, Arch]:
     arches = {}
     for line in (TOOLS / "arches.txt").read_text().splitlines():
         if line.strip() and not line.startswith("#"):
-            zig, wheel, debian, triplet, qemu, alpine, musl, bits, order, typing = line.split()
+            zig, wheel, debian, triplet, qemu, alpine, musl, bits, order, typing, gnuflags = line.split()
             arches[zig] = Arch(zig, wheel, debian, triplet, None if qemu == "-" else qemu, alpine, musl, int(bits),
-                               order, typing == "yes")
+                               order, typing == "yes", [] if gnuflags == "-" else gnuflags.split(","))
     return arches
 
 
@@ -444,6 +448,7 @@ class Platforms:
         build.mkdir(parents=True)
         compiler = build / "zig-c++"
         cpu = f" -mcpu={row.cpu}" if row.cpu else ""
+        cpu += "".join(f" {flag}" for flag in row.facts.gnuflags if row.libc == "glibc")
         # Compiled as C++, linked as C: the module needs nothing of the C++
         # library (no exceptions, no RTTI, no allocation through new), and
         # zig would otherwise build libc++ for every target first, minutes each.
