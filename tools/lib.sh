@@ -1,7 +1,6 @@
 # What the platform scripts share: the cache folder, Debian's files fetched
-# through apt with a private configuration, chroots made once with
-# debootstrap (or, for another processor, unpacked from Debian's packages)
-# and entered with proc and dev mounted and a clean environment (left with
+# through apt with a private configuration, Debian roots made once by
+# unpacking Debian's packages and entered with proc and dev mounted and a clean environment (left with
 # everything unmounted), and zig. Sourced; needs root.
 
 chroots=${TURNWHEEL_CHROOTS:-/var/cache/turnwheel}
@@ -23,12 +22,11 @@ debian_arches() {
     awk '!/^#/ && NF { print $3 }' "$project/tools/arches.txt"
 }
 
-# host_tools [QEMU...]: Debian's packages for the host: debootstrap, and
-# qemu for other architectures, with binfmt_misc running the programs of
+# host_tools [QEMU...]: Debian's packages for the host: qemu for other
+# architectures, with binfmt_misc running the programs of
 # each QEMU architecture named (qemu's names: arm, aarch64, ...) through it.
 host_tools() {
     local missing=()
-    command -v debootstrap >/dev/null 2>&1 || missing+=(debootstrap)
     command -v qemu-arm-static >/dev/null 2>&1 || missing+=(qemu-user-static binfmt-support)
     if [ ${#missing[@]} -gt 0 ]; then
         apt-get update -qq
@@ -71,46 +69,17 @@ debian_fetch() {
     return $status
 }
 
-# make_chroot NAME ARCH SUITE PACKAGES: the chroot's folder, made on first
-# use with debootstrap; packages asked for later are added with apt.
-make_chroot() {
-    local name=$1 arch=$2 suite=$3 packages=$4
-    local root="$chroots/$name" script=""
-    # This debootstrap may not know a newer release by name; sid's script makes it.
-    [ -e "/usr/share/debootstrap/scripts/$suite" ] || script=/usr/share/debootstrap/scripts/sid
-    mkdir -p "$chroots"
-    if [ ! -e "$root/.complete" ]; then
-        unmount_below "$root.partial"
-        rm -rf --one-file-system "$root.partial"
-        echo "== debootstrap $suite ($arch) into $root" >&2
-        debootstrap --arch="$arch" --variant=minbase --include="$packages" "$suite" "$root.partial" "$(mirror)" $script \
-            > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
-        unmount_below "$root"
-        rm -rf --one-file-system "$root"
-        unmount_below "$root.partial"
-        mv "$root.partial" "$root"
-        echo "$packages" | tr ',' '\n' > "$root/.packages"
-        touch "$root/.complete"
-    fi
-    local wanted
-    wanted=$(echo "$packages" | tr ',' '\n' | sort -u | comm -23 - <(sort -u "$root/.packages"))
-    if [ -n "$wanted" ]; then
-        echo "== adding $(echo $wanted) to $root" >&2
-        (enter_mounts "$root" && in_chroot "$root" "apt-get -o Acquire::Check-Valid-Until=false update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(echo $wanted)"
-         status=$?; unmount_below "$root"; exit $status) >> "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
-        echo "$wanted" >> "$root/.packages"
-    fi
-    echo "$root"
-}
-
-# extract_root NAME ARCH SUITE PACKAGES: as make_chroot, for another
-# processor: the packages and all they depend on, resolved by the host's apt
-# as if nothing were installed, and unpacked, with no maintainer script run
-# (debootstrap would run them all under qemu, for many minutes). Enough to
-# run an interpreter and pip; a root whose packages change is made afresh.
+# extract_root NAME ARCH SUITE PACKAGES: the folder of a Debian root of
+# SUITE for ARCH, made on first use: the packages (comma-separated) and all
+# they depend on, resolved by the host's apt as if nothing were installed,
+# and unpacked, with no maintainer script run. debootstrap would run them all,
+# under qemu for another processor, for many minutes; an interpreter and pip
+# need none of them. A root whose packages change is made afresh.
 extract_root() {
     local name=$1 arch=$2 suite=$3 packages=$4
     local root="$chroots/$name"
+    # What debootstrap's smallest variant would give the tools that run there.
+    local base="bash coreutils findutils grep libc-bin sed"
     if [ -e "$root/.complete" ] && [ "$(cat "$root/.packages")" = "$packages" ]; then echo "$root"; return; fi
     echo "== extracting $suite ($arch) into $root" >&2
     unmount_below "$root"
@@ -120,7 +89,7 @@ extract_root() {
     : > "$empty"
     FETCH_ARCHES=$arch debian_fetch "$root.partial" "deb [arch=$arch] MIRROR $suite main" -- \
         -o APT::Architecture="$arch" -o Dir::State::status="$empty" -o Dir::Cache::Archives="$root.partial/debs/" \
-        install --download-only --no-install-recommends -y bash coreutils ${packages//,/ } \
+        install --download-only --no-install-recommends -y $base ${packages//,/ } \
         > "$chroots/$name.log" 2>&1 || { tail -n 30 "$chroots/$name.log" >&2; return 1; }
     local deb dir
     for deb in "$root.partial"/debs/*.deb; do dpkg-deb -x "$deb" "$root.partial/tree"; done
@@ -164,8 +133,8 @@ zig_binary() {
 }
 
 # unmount_below DIR: whatever is mounted at or below DIR, deepest first: a
-# chroot's proc and dev when it is left, and what a killed debootstrap left
-# mounted in its half-made tree, which rm would then refuse to cross.
+# chroot's proc and dev when it is left, and what a killed run left mounted
+# in a root about to be made afresh, which rm would then refuse to cross.
 unmount_below() {
     local dir point
     dir=$(realpath -m "$1")
@@ -179,8 +148,9 @@ enter_mounts() {
     local root=$1
     { mount -t proc proc "$root/proc" && mount --bind /dev "$root/dev" && mount --bind /dev/pts "$root/dev/pts" \
         && mount --bind /dev/shm "$root/dev/shm"; } || { unmount_below "$root"; return 1; }
-    # The host's certificate authorities, which its network may need.
+    # The host's certificate authorities and name servers, which its network may need.
     cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/host-ca.crt" 2>/dev/null || true
+    cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
 }
 
 # chroot_exec ROOT [NAME=VALUE...] PROGRAM [ARG...]: runs PROGRAM in ROOT,

@@ -15,9 +15,8 @@ lacks, the type checks of tools/typecheck.sh). "compile" rows are only
 built; core rows build the pure core's checks as a static program and run
 them.
 
-Interpreters come from the host's pyenv, from Debian roots (made once: with
-debootstrap for this processor, by unpacking Debian's packages for another)
-or from tools/source_python.sh, and are kept in the cache folder
+Interpreters come from the host's pyenv, from Debian roots (made once, by
+unpacking Debian's packages) or from tools/source_python.sh, and are kept in the cache folder
 ($TURNWHEEL_CHROOTS, default /var/cache/turnwheel), with zig's builds of each
 target's C library. The module is linked as C, and may need nothing but the
 interpreter's symbols and the C library's. Jobs run side by side
@@ -278,8 +277,8 @@ def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
             names = ("pypy3", "pypy3-dev", "pypy3-venv") if version.startswith("pp") else ("python{}", "python{}-dev",
                                                                                         "python{}-venv")
             packages |= {name.format(version.removesuffix("t")) for name in names}
-            # debootstrap does not resolve the virtual packages that a versioned
-            # venv needs in older releases; the release's own python3-venv names them.
+            # In older releases a versioned venv needs wheels that only the
+            # release's own python3-venv names.
             packages |= {"python3-venv"} if not version.startswith("pp") else set()
     return chroots
 
@@ -396,11 +395,7 @@ class Platforms:
         name = interpreter.provider
         if name.startswith("chroot "):
             suite, arch, packages = self.chroots[name.split()[1]]
-            # debootstrap configures every package it installs: fine natively, many
-            # minutes under qemu, so another processor's root is only unpacked.
-            foreign = any(a.debian == arch and a.qemu for a in ARCHES.values())
-            maker = "extract_root" if foreign else "make_chroot"
-            command = lib(f"{maker} {suite}-{arch} {arch} {suite} {','.join(sorted(packages))}")
+            command = lib(f"extract_root {suite}-{arch} {arch} {suite} {','.join(sorted(packages))}")
             action = lambda log: run(["bash", "-c", command], log)  # noqa: E731
         elif name.startswith("source "):
             action = lambda log: run([TOOLS / "source_python.sh", *name.split()[1:]], log)  # noqa: E731
