@@ -280,6 +280,8 @@ def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
             # In older releases a versioned venv needs wheels that only the
             # release's own python3-venv names.
             packages |= {"python3-venv"} if not version.startswith("pp") else set()
+            # pyright runs on node, which needs the C++ library.
+            packages |= {"libstdc++6"} if type_checked_here(row, version) else set()
     return chroots
 
 
