@@ -16,12 +16,12 @@ built; core rows build the pure core's checks as a static program and run
 them.
 
 Interpreters come from the host's pyenv, from Debian roots (made once, by
-unpacking Debian's packages) or from tools/source_python.sh, and are kept in the cache folder
-($TURNWHEEL_CHROOTS, default /var/cache/turnwheel), with zig's builds of each
-target's C library. The module is linked as C, and may need nothing but the
-interpreter's symbols and the C library's. Jobs run side by side
-(--jobs, default 2), each writing its own log in OUTDIR/logs; a failed job
-prints its log's end and fails the run. Needs root.
+unpacking Debian's packages) or from tools/source_python.sh, and are kept in
+the cache folder ($TURNWHEEL_CHROOTS, default /var/cache/turnwheel), with
+zig's builds of each target's C library. The module is linked as C, and may
+need nothing but the interpreter's symbols and the C library's. Jobs run side
+by side (--jobs, default 2), each writing its own log in OUTDIR/logs; a failed
+job prints its log's end and fails the run. Needs root.
 """
 
 from __future__ import annotations
@@ -473,18 +473,17 @@ class Platforms:
     def check_needs(self, interpreter: Interpreter, module: Path, log) -> None:
         """The module may ask the loader for the interpreter's symbols and the C library's, nothing else:
         a module linked without the C++ library would otherwise build, and fail only when imported."""
-        def undefined(elf: Path) -> list[str]:
+        def symbols(elf: Path, defined: bool) -> set[str]:
             lines = run(["readelf", "--dyn-syms", "--wide", elf], log, capture=True).splitlines()
-            return [f[7] for f in map(str.split, lines) if len(f) >= 8 and f[6] == "UND"]
+            return {f[7] for f in map(str.split, lines) if len(f) >= 8 and (f[6] != "UND") == defined}
 
         if interpreter.row.libc == "glibc":
             from_libc = lambda name: "@GLIBC_" in name  # noqa: E731 - versioned only where the link found them
         else:
             libc = next((self.musl_roots(interpreter.row.zig)[0].root / "lib").glob("ld-musl-*.so.1"))
-            lines = run(["readelf", "--dyn-syms", "--wide", libc], log, capture=True).splitlines()
-            exported = {f[7].split("@")[0] for f in map(str.split, lines) if len(f) >= 8 and f[6] != "UND"}
+            exported = {name.split("@")[0] for name in symbols(libc, defined=True)}
             from_libc = lambda name: name in exported  # noqa: E731
-        strangers = [name for name in undefined(module) if not re.match(r"_?Py", name) and not from_libc(name)]
+        strangers = [name for name in sorted(symbols(module, defined=False)) if not re.match(r"_?Py", name) and not from_libc(name)]
         if strangers:
             raise RuntimeError(f"{module.name} needs what neither the interpreter nor the C library has: {strangers}")
 
