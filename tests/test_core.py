@@ -29,9 +29,16 @@ def build_and_run(tmp_path, extra):
     return result.stdout
 
 
-def test_core_checks_native(tmp_path):
+@pytest.fixture(scope="module")
+def native_checks(tmp_path_factory):
+    """The checks built for this machine, and what they print here: built once for the tests that need them."""
+    folder = tmp_path_factory.mktemp("native")
+    return folder / "check_core", build_and_run(folder, [])
+
+
+def test_core_checks_native(native_checks):
     bits = 8 * struct.calcsize("P")
-    assert f"({bits}-bit words)" in build_and_run(tmp_path, [])
+    assert f"({bits}-bit words)" in native_checks[1]
 
 
 def require_32_bit_toolchain(tmp_path):
@@ -66,13 +73,12 @@ def test_core_checks_32_bit(tmp_path):
     assert "(32-bit words)" in build_and_run(tmp_path, ["-m32"])
 
 
-def test_core_checks_on_a_processor_without_ssse3(tmp_path):
+def test_core_checks_on_a_processor_without_ssse3(native_checks):
     # qemu's baseline x86-64 processor has SSE2 and nothing newer: the engine
     # check must find the plain version alone, and every check must pass.
     if shutil.which("qemu-x86_64-static") is None or os.uname().machine != "x86_64":
         pytest.skip("needs qemu-x86_64-static on an x86-64 host (Debian: qemu-user-static)")
-    build_and_run(tmp_path, [])
-    out = run_emulated("qemu-x86_64-static", "qemu64", tmp_path / "check_core")
+    out = run_emulated("qemu-x86_64-static", "qemu64", native_checks[0])
     engines = [line.split()[1] for line in out.splitlines() if line.startswith("engine ")]
     assert engines == ["plain:"]
     assert "chosen engine: plain\n" in out

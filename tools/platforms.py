@@ -18,7 +18,10 @@ them.
 Interpreters come from the host's pyenv, from Debian roots (made once, by
 unpacking Debian's packages) or from tools/source_python.sh, and are kept in
 the cache folder ($TURNWHEEL_CHROOTS, default /var/cache/turnwheel), with
-zig's builds of each target's C library. The module is linked as C, and may
+zig's builds of each target's C library and the objects it compiled, found
+again by their flags and inputs (the sources are copied to one place there
+first, and each of a wheel's two builds keeps objects of its own): a warm run
+compiles only what changed. The module is linked as C, and may
 need nothing but the interpreter's symbols and the C library's. Jobs run side
 by side (--jobs, default 2), each writing its own log in OUTDIR/logs; a failed
 job prints its log's end and fails the run. Needs root.
@@ -130,11 +133,13 @@ def run(command: list[str] | str, log, capture: bool = False, **options) -> str:
     """Runs a command, its output written to `log` as it comes; returns its standard output if `capture`."""
     log.write(f"$ {command if isinstance(command, str) else shlex.join(map(str, command))}\n")
     log.flush()
+    start = time.monotonic()
     result = subprocess.run(command, stdout=subprocess.PIPE if capture else log, stderr=log, text=True,
                             shell=isinstance(command, str), executable="/bin/bash" if isinstance(command, str) else None,
                             **options)
     if capture:
         log.write(result.stdout)
+    log.write(f"({time.monotonic() - start:.1f} s)\n")
     if result.returncode != 0:
         raise RuntimeError(f"exit status {result.returncode}")
     return result.stdout if capture else ""
@@ -242,6 +247,23 @@ def pyenv_prefix(minor: str) -> Path:
     if not found:
         raise RuntimeError(f"no CPython {minor} from pyenv")
     return Path(subprocess.run(["pyenv", "prefix", found[-1]], capture_output=True, text=True, check=True).stdout.strip())
+
+
+SOURCES = CACHE / "sources"
+
+
+def stage_sources() -> None:
+    """What the builds compile, copied to one place in the cache folder. zig keys what it compiled by the
+    flags, source paths among them, and the contents of the files read: builds from any checkout then
+    find there what an earlier run compiled, and compile again only what changed."""
+    staged = SOURCES
+    shutil.rmtree(staged, ignore_errors=True)
+    staged.mkdir(parents=True)
+    for part in ("CMakeLists.txt", "src", "stubs", "tests/core"):
+        if (ROOT / part).is_dir():
+            shutil.copytree(ROOT / part, staged / part)
+        else:
+            shutil.copy2(ROOT / part, staged / part)
 
 
 def best_x86_engine() -> str:
@@ -380,6 +402,7 @@ class Platforms:
         self.chroots = chroot_packages(rows)
         self.interpreters: list[Interpreter] = []
         self.pkg_info = work / "PKG-INFO"
+        self.sources = SOURCES
 
     # providers
 
@@ -414,7 +437,7 @@ class Platforms:
             include = pyenv_prefix(minor) / "include" / f"python{minor}"
         else:
             include = interpreter.root / "usr" / "include" / f"python{minor}"
-        shim = self.work / "include" / interpreter.name
+        shim = CACHE / "include-shims" / interpreter.name  # the same path each run, for zig's cache
         shim.mkdir(parents=True, exist_ok=True)
         # Debian's pyconfig.h includes <triplet/python3.X/pyconfig.h> from the
         # system folder beside it, whose C library headers would clash with zig's.
@@ -450,14 +473,29 @@ class Platforms:
         # library (no exceptions, no RTTI, no allocation through new), and
         # zig would otherwise build libc++ for every target first, minutes each.
         # check_needs() proves the module asks for no more than that.
-        compiler.write_text(f'#!/bin/sh\ncase " $* " in *" -c "*) mode=c++ ;; *) mode=cc ;; esac\n'
-                            f'exec {self.zig} $mode -target {row.zig}{cpu} "$@"\n')
+        # zig keeps what it compiles in its cache, by the flags and the contents of what it read, but
+        # never for a caller that asks for a depfile: ninja's is left empty, as this folder is built once.
+        # Each of the two builds has a cache of its own, so that the second compiles again what the first did.
+        compiler.write_text(f"""#!/bin/bash
+mode=cc args=()
+while [ $# -gt 0 ]; do
+    case $1 in
+        -c) mode=c++; args+=(-c) ;;
+        -MD) ;;
+        -MT) shift ;;
+        -MF) shift; : > "$1" ;;
+        *) args+=("$1") ;;
+    esac
+    shift
+done
+ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} $mode -target {row.zig}{cpu} "${{args[@]}}"
+""")
         compiler.chmod(0o755)
         flags = []
         if interpreter.version.endswith("t") and row.source.startswith("compile"):
             flags.append("-DCMAKE_CXX_FLAGS=-DPy_GIL_DISABLED=1")  # headers of the build with the lock
         bin_dir = self.zig_python.parent
-        run([bin_dir / "cmake", "-S", ROOT, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={bin_dir / 'ninja'}",
+        run([bin_dir / "cmake", "-S", self.sources, "-B", build, "-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={bin_dir / 'ninja'}",
              f"-DCMAKE_TOOLCHAIN_FILE={TOOLS / 'zig.cmake'}", f"-DCMAKE_CXX_COMPILER={compiler}",
              f"-DTURNWHEEL_PYTHON_INCLUDE={';'.join(self.include_dirs(interpreter, log))}",
              f"-DTURNWHEEL_MODULE_SUFFIX={interpreter.suffix()}", *flags], log)
@@ -611,11 +649,12 @@ class Platforms:
             binary = self.work / "core" / re.sub(r"[^\w.+-]", "_", name)
             binary.parent.mkdir(parents=True, exist_ok=True)
             target = ["-target", row.zig, *([f"-mcpu={row.cpu}"] if row.cpu else [])]
-            sources = [ROOT / "tests" / "core" / "check_core.cpp", *sorted((ROOT / "src" / "engine").glob("*.cpp"))]
+            sources = [self.sources / "tests" / "core" / "check_core.cpp",
+                       *sorted((self.sources / "src" / "engine").glob("*.cpp"))]
             objects = [binary.with_name(f"{binary.name}-{source.stem}.o") for source in sources]
             for source, obj in zip(sources, objects):
                 run([self.zig, "c++", *target, "-std=c++20", "-O2", "-fno-exceptions", "-Wall", "-Wextra", "-Wpedantic",
-                     "-Werror", f"-I{ROOT / 'src'}", "-c", source, "-o", obj], log)
+                     "-Werror", f"-I{self.sources / 'src'}", "-c", source, "-o", obj], log)
             # Linked as C, as the module is: the checks need nothing of the C++ library.
             run([self.zig, "cc", *target, "-static", *objects, "-o", binary], log)
             qemu = row.facts.qemu
@@ -699,6 +738,7 @@ def main() -> int:
                 print(f"{job.name:40} needs {', '.join(job.needs) or '-'}")
             return 0
         start = time.monotonic()
+        stage_sources()
         ok = scheduler.run()
         print(f"\n{len(scheduler.jobs)} jobs in {time.monotonic() - start:.0f} s"
               f"{'' if ok else '; failed: ' + ', '.join(scheduler.failed)}")
