@@ -38,3 +38,31 @@ def test_the_driver_refuses_a_table_it_would_build_wrongly(tmp_path, row, refusa
     listed = subprocess.run([sys.executable, str(tmp_path / "tools" / "platforms.py"), str(tmp_path / "out"), "--list"],
                             capture_output=True, text=True, timeout=60)
     assert listed.returncode != 0 and refusal in listed.stderr, listed.stderr
+
+
+def test_staged_sources_change_only_where_the_checkout_did(tmp_path):
+    # zig finds what it compiled only while the files it read stay the same files: a new checkout of the
+    # same sources must leave the staged copy untouched, and a changed one must reach it.
+    shutil.copytree(ROOT / "tools", tmp_path / "tools", ignore=shutil.ignore_patterns("__pycache__"))
+    files = {"CMakeLists.txt": "project(x)\n", "src/a.cpp": "int a;\n", "src/b.hpp": "#pragma once\n",
+             "stubs/s.pyi": "x: int\n", "tests/core/check.cpp": "int main() {}\n"}
+    for name, text in files.items():
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_text(text)
+    staged = tmp_path / "cache" / "sources"
+
+    def stage():
+        subprocess.run([sys.executable, "-c", "import platforms; platforms.stage_sources()"], cwd=tmp_path / "tools",
+                       env={"TURNWHEEL_CHROOTS": str(tmp_path / "cache"), "PATH": "/usr/bin:/bin"}, check=True,
+                       timeout=60)
+        return {path.relative_to(staged).as_posix(): path.stat() for path in staged.rglob("*") if path.is_file()}
+
+    first = stage()
+    assert sorted(first) == sorted(files)
+    (tmp_path / "src" / "a.cpp").write_text("int a = 1;\n")
+    (tmp_path / "src" / "b.hpp").unlink()
+    second = stage()
+    assert sorted(second) == sorted(set(files) - {"src/b.hpp"})
+    assert (staged / "src" / "a.cpp").read_text() == "int a = 1;\n"
+    for name in set(second) - {"src/a.cpp"}:
+        assert (second[name].st_ino, second[name].st_mtime_ns) == (first[name].st_ino, first[name].st_mtime_ns), name

@@ -41,6 +41,7 @@ import sys
 import tempfile
 import threading
 import time
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable
@@ -253,17 +254,20 @@ SOURCES = CACHE / "sources"
 
 
 def stage_sources() -> None:
-    """What the builds compile, copied to one place in the cache folder. zig keys what it compiled by the
-    flags, source paths among them, and the contents of the files read: builds from any checkout then
-    find there what an earlier run compiled, and compile again only what changed."""
-    staged = SOURCES
-    shutil.rmtree(staged, ignore_errors=True)
-    staged.mkdir(parents=True)
-    for part in ("CMakeLists.txt", "src", "stubs", "tests/core"):
-        if (ROOT / part).is_dir():
-            shutil.copytree(ROOT / part, staged / part)
-        else:
-            shutil.copy2(ROOT / part, staged / part)
+    """What the builds compile, kept in one place in the cache folder. zig keys what it compiled by the
+    flags, source paths among them, and finds it again only while the source files stay as they were (the
+    same files, not merely the same contents): a file is written there only when its contents changed, so
+    that builds from any checkout find what an earlier run compiled, and compile again only what changed."""
+    wanted = {path.relative_to(ROOT): path.read_bytes() for part in ("CMakeLists.txt", "src", "stubs", "tests/core")
+              for path in ([ROOT / part] if (ROOT / part).is_file() else (ROOT / part).rglob("*")) if path.is_file()}
+    for path in [p for p in SOURCES.rglob("*") if p.is_file()] if SOURCES.exists() else []:
+        if path.relative_to(SOURCES) not in wanted:
+            path.unlink()
+    for name, contents in wanted.items():
+        path = SOURCES / name
+        if not path.is_file() or path.read_bytes() != contents:
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(contents)
 
 
 def best_x86_engine() -> str:
@@ -403,6 +407,7 @@ class Platforms:
         self.interpreters: list[Interpreter] = []
         self.pkg_info = work / "PKG-INFO"
         self.sources = SOURCES
+        self.test_tools_made: set[str | tuple[Path, str]] = set()  # minor versions, and (copy, minor version)
 
     # providers
 
@@ -616,6 +621,36 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
 
     wheelhouse_lock = threading.Lock()
 
+    def test_tools(self, interpreter: Interpreter, log) -> Path:
+        """The test tools (pure Python) unpacked from the wheelhouse on the host, byte-compiled there by the same
+        CPython version where pyenv has it, and copied into the interpreter's root: the path where it finds
+        them, the same in every root, is returned. Installed by pip and compiled at import under qemu, they
+        took half a minute of each suite."""
+        inside = Path("/tmp") / "turnwheel-test-tools" / interpreter.minor
+        place = (interpreter.root or Path("/")) / inside.relative_to("/")
+        with self.test_tools_lock:
+            if interpreter.minor not in self.test_tools_made:
+                shutil.rmtree(inside, ignore_errors=True)
+                for wheel in sorted(self.wheelhouse(interpreter, log).glob("*.whl")):
+                    if not wheel.name.startswith("pip-"):
+                        zipfile.ZipFile(wheel).extractall(inside)
+                with contextlib.suppress(RuntimeError):  # no such CPython here: they compile at first import
+                    run([pyenv_prefix(interpreter.minor) / "bin" / "python", "-m", "compileall", "-q", inside], log)
+                self.test_tools_made.add(interpreter.minor)
+            if place != inside and (place, interpreter.minor) not in self.test_tools_made:
+                shutil.rmtree(place, ignore_errors=True)
+                shutil.copytree(inside, place)  # with the time stamps the compiled files were checked against
+                self.test_tools_made.add((place, interpreter.minor))
+        return inside
+
+    test_tools_lock = threading.Lock()
+
+    def clean_up(self) -> None:
+        for made in self.test_tools_made:
+            if isinstance(made, tuple):
+                shutil.rmtree(made[0].parent, ignore_errors=True)
+        shutil.rmtree(Path("/tmp") / "turnwheel-test-tools", ignore_errors=True)
+
     def suite(self, interpreter: Interpreter, wheel: Path, log) -> None:
         """The whole suite against the installed wheel, in a fresh environment, away from the source tree."""
         inside = Path("/tmp") / f"wheel-test-{interpreter.name}"
@@ -625,13 +660,16 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
         shutil.copy(wheel, place / "wheels")
         shutil.copytree(ROOT / "tests", place / "tests")
         pip = next((place / "wheels").glob("pip-*.whl")).name
+        tools = self.test_tools(interpreter, log)
         python = f"{inside}/venv/bin/python"
         interpreter.run([interpreter.program, "-m", "venv", "--without-pip", f"{inside}/venv"], log)
+        # pip itself installs the wheel: it must take the wheel's tags for this interpreter's.
         interpreter.run([python, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-compile", "--no-index",
-                         "--find-links", f"{inside}/wheels", *self.test_requirements, f"{inside}/wheels/{wheel.name}"], log)
+                         "--no-deps", f"{inside}/wheels/{wheel.name}"], log)
         emulated = ["--hypothesis-profile=emulated"] if interpreter.row.runs == "qemu" else []
         interpreter.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--durations=5", *emulated,
-                         "--rootdir", str(inside), f"{inside}/tests"], log, env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name})
+                         "--rootdir", str(inside), f"{inside}/tests"], log,
+                        env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name, "PYTHONPATH": str(tools)})
         if type_checked_here(interpreter.row, interpreter.version):
             # The type checkers come from PyPI over the network: pyright's node is not in the wheelhouse.
             shutil.copytree(ROOT / "examples", place / "examples")
@@ -732,14 +770,18 @@ def main() -> int:
     args.outdir.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory() as work:
         scheduler = Scheduler(args.outdir.resolve() / "logs", args.jobs)
-        Platforms(args.outdir.resolve(), Path(work), rows, args.build_only).schedule(scheduler)
+        platforms = Platforms(args.outdir.resolve(), Path(work), rows, args.build_only)
+        platforms.schedule(scheduler)
         if args.list:
             for job in scheduler.jobs.values():
                 print(f"{job.name:40} needs {', '.join(job.needs) or '-'}")
             return 0
         start = time.monotonic()
         stage_sources()
-        ok = scheduler.run()
+        try:
+            ok = scheduler.run()
+        finally:
+            platforms.clean_up()
         print(f"\n{len(scheduler.jobs)} jobs in {time.monotonic() - start:.0f} s"
               f"{'' if ok else '; failed: ' + ', '.join(scheduler.failed)}")
         for wheel in sorted(args.outdir.glob("*.whl")):
