@@ -115,9 +115,11 @@ constexpr TokenRow compose(const TokenRow& first, const TokenRow& second) {
 }
 
 // Rows by token: 3 * face + 0 clockwise, 1 counter-clockwise, 2 half turn,
-// faces in the order U D R L F B; one more row, the identity, for every
+// faces in the order of kFaceLetters; one more row, the identity, for every
 // token that is skipped.
-inline constexpr unsigned kSkipRow = 18;
+inline constexpr unsigned kFaces = 6;
+inline constexpr char kFaceLetters[] = "UDRLFB";
+inline constexpr unsigned kSkipRow = 3 * kFaces;
 
 template <Move Clockwise, Move Counter>
 constexpr void face_rows(TokenRow* rows) {
@@ -242,66 +244,5 @@ constexpr bool face_matches(unsigned face) {
 static_assert(face_matches<Move::U, Move::UPrime>(0) && face_matches<Move::D, Move::DPrime>(1) &&
               face_matches<Move::R, Move::RPrime>(2) && face_matches<Move::L, Move::LPrime>(3) &&
               face_matches<Move::F, Move::FPrime>(4) && face_matches<Move::B, Move::BPrime>(5));
-
-// ---- Tokens, byte by byte ----------------------------------------------------
-//
-// The engine reads text as bytes in which every separator is one of the
-// bytes below and every other character is a byte that is not: ASCII stays
-// itself, Latin-1 too (0x85 and 0xA0 are its separators), anything wider is
-// narrowed to ' ' or 0x80 first. A token is then classified by its first
-// byte, its second and its third, without branching:
-//   row_index = kFaceOf[first] + kSuffixOf[second] + kEndOf[third].
-
-constexpr bool is_separator_byte(unsigned byte) {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r') || byte == 0x85 || byte == 0xA0;
-}
-
-inline constexpr std::uint8_t kNarrowedSeparator = ' ';
-inline constexpr std::uint8_t kNarrowedOther = 0x80;
-
-inline constexpr unsigned kFaces = 6;
-inline constexpr char kFaceLetters[] = "UDRLFB";
-
-// Second byte: 0 a separator (the token is one byte), 1 a prime mark, 2 the
-// digit two, 3 anything else. Third byte: 1 a separator, 0 not.
-inline constexpr std::array<std::uint8_t, 256> kFaceOf = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (auto& entry : table) entry = kFaces * 8;
-    for (unsigned f = 0; f < kFaces; ++f) table[std::uint8_t(kFaceLetters[f])] = std::uint8_t(f * 8);
-    return table;
-}();
-
-inline constexpr std::array<std::uint8_t, 256> kSuffixOf = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned b = 0; b < 256; ++b)
-        table[b] = is_separator_byte(b) ? 0 : b == '\'' || b == '!' ? 2 : b == '2' ? 4 : 6;
-    return table;
-}();
-
-inline constexpr std::array<std::uint8_t, 256> kEndOf = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned b = 0; b < 256; ++b) table[b] = is_separator_byte(b) ? 1 : 0;
-    return table;
-}();
-
-inline constexpr std::array<std::uint8_t, (kFaces + 1) * 8> kRowOf = [] {
-    std::array<std::uint8_t, (kFaces + 1) * 8> table{};
-    for (unsigned f = 0; f <= kFaces; ++f)
-        for (unsigned suffix = 0; suffix < 4; ++suffix)
-            for (unsigned end = 0; end < 2; ++end) {
-                unsigned row = kSkipRow;
-                if (f < kFaces && suffix == 0) row = 3 * f;
-                if (f < kFaces && suffix == 1 && end) row = 3 * f + 1;
-                if (f < kFaces && suffix == 2 && end) row = 3 * f + 2;
-                table[f * 8 + suffix * 2 + end] = std::uint8_t(row);
-            }
-    return table;
-}();
-
-// The row of the token that starts at `at`; the two bytes after it must be
-// readable (text ends are padded with separators).
-constexpr unsigned token_row(const std::uint8_t* at) {
-    return kRowOf[kFaceOf[at[0]] + kSuffixOf[at[1]] + kEndOf[at[2]]];
-}
 
 }  // namespace turnwheel::cube3x3

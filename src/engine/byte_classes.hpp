@@ -16,7 +16,7 @@
 #include <array>
 #include <cstdint>
 
-#include "../cube3x3/token_rows.hpp"
+#include "token_bytes.hpp"
 
 namespace turnwheel::engine {
 
@@ -54,15 +54,15 @@ inline constexpr std::array<std::uint8_t, 16> kFaceLetterAt = [] {
     std::array<std::uint8_t, 16> table{};
     for (auto& letter : table) letter = 0x80;
     table[0] = 0xFF;
-    for (unsigned f = 0; f < cube3x3::kFaces; ++f)
-        table[face_slot(std::uint8_t(cube3x3::kFaceLetters[f]))] = std::uint8_t(cube3x3::kFaceLetters[f]);
+    for (unsigned f = 0; f < kFaces; ++f)
+        table[face_slot(std::uint8_t(kFaceLetters[f]))] = std::uint8_t(kFaceLetters[f]);
     return table;
 }();
 
 inline constexpr std::array<std::uint8_t, 16> kFaceRowAt = [] {
     std::array<std::uint8_t, 16> table{};
-    for (unsigned f = 0; f < cube3x3::kFaces; ++f)
-        table[face_slot(std::uint8_t(cube3x3::kFaceLetters[f]))] = std::uint8_t(3 * f);
+    for (unsigned f = 0; f < kFaces; ++f)
+        table[face_slot(std::uint8_t(kFaceLetters[f]))] = std::uint8_t(3 * f);
     return table;
 }();
 
@@ -73,10 +73,10 @@ constexpr bool classes_agree() {
     for (unsigned b = 0; b < 256; ++b) {
         const unsigned suffix = b == '\'' || b == '!' ? kPrimeClass : b == '2' ? kTwoClass : 0;
         const unsigned found = byte_class(b);
-        if ((found >= kControlClass) != cube3x3::is_separator_byte(b)) return false;
+        if ((found >= kControlClass) != is_separator_byte(b)) return false;
         if (found < kControlClass && found != suffix) return false;
-        const unsigned face = cube3x3::kFaceOf[b] / 8;
-        if (is_face_letter(b) != (face < cube3x3::kFaces)) return false;
+        const unsigned face = kFaceOf[b] / kFaceStep;
+        if (is_face_letter(b) != (face < kFaces)) return false;
         if (is_face_letter(b) && kFaceRowAt[face_slot(b)] != 3 * face) return false;
     }
     return true;

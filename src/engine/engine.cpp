@@ -9,13 +9,22 @@
 
 namespace turnwheel::engine {
 
-bool scan_plain(cube3x3::State& state, const MoveText& text);
+// Each version's entry, in its own namespace (target.hpp).
+namespace plain {
+bool scan_moves(cube3x3::State& state, const MoveText& text);
+}
 #if defined(__x86_64__) || defined(__i386__)
-bool scan_ssse3(cube3x3::State& state, const MoveText& text);
-bool scan_avx2(cube3x3::State& state, const MoveText& text);
+namespace ssse3 {
+bool scan_moves(cube3x3::State& state, const MoveText& text);
+}
+namespace avx2 {
+bool scan_moves(cube3x3::State& state, const MoveText& text);
+}
 #endif
 #if defined(__ARM_NEON)
-bool scan_neon(cube3x3::State& state, const MoveText& text);
+namespace neon {
+bool scan_moves(cube3x3::State& state, const MoveText& text);
+}
 #endif
 
 const char* name(Isa isa) {
@@ -55,13 +64,13 @@ bool has_avx2() {
 
 Scanner scanner(Isa isa) {
     switch (isa) {
-        case Isa::Plain: return scan_plain;
+        case Isa::Plain: return plain::scan_moves;
 #if defined(__x86_64__) || defined(__i386__)
-        case Isa::Ssse3: return has_ssse3() ? scan_ssse3 : nullptr;
-        case Isa::Avx2: return has_avx2() ? scan_avx2 : nullptr;
+        case Isa::Ssse3: return has_ssse3() ? ssse3::scan_moves : nullptr;
+        case Isa::Avx2: return has_avx2() ? avx2::scan_moves : nullptr;
 #endif
 #if defined(__ARM_NEON)
-        case Isa::Neon: return scan_neon;
+        case Isa::Neon: return neon::scan_moves;
 #endif
         default: return nullptr;
     }

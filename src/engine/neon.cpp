@@ -5,17 +5,20 @@
 #include "engine.hpp"
 
 #if defined(__ARM_NEON)
+#define TURNWHEEL_ISA neon
+
 #include <arm_neon.h>
 
+#include "../cube3x3/token_rows.hpp"
 #include "scan.hpp"
+#include "target.hpp"
 
-namespace turnwheel::engine {
-namespace {
+TURNWHEEL_ISA_BEGIN
 
-uint8x16_t load16(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
+inline uint8x16_t load16(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
 
 // Byte k of the result is table[index[k]].
-uint8x16_t shuffle(uint8x16_t table, uint8x16_t index) {
+inline uint8x16_t shuffle(uint8x16_t table, uint8x16_t index) {
 #if defined(__aarch64__)
     return vqtbl1q_u8(table, index);
 #else
@@ -44,10 +47,8 @@ struct Neon : PortableText {
     }
 };
 
-}  // namespace
+bool scan_moves(State& state, const MoveText& text) { return scan<Neon>(state, text); }
 
-bool scan_neon(State& state, const MoveText& text) { return scan<Neon>(state, text); }
-
-}  // namespace turnwheel::engine
+TURNWHEEL_ISA_END
 
 #endif

@@ -2,10 +2,14 @@
 // as 20 look-ups and a sum and minimum a lane, separators tested a byte at a
 // time into a mask.
 #include "engine.hpp"
-#include "scan.hpp"
 
-namespace turnwheel::engine {
-namespace {
+#define TURNWHEEL_ISA plain
+
+#include "../cube3x3/token_rows.hpp"
+#include "scan.hpp"
+#include "target.hpp"
+
+TURNWHEEL_ISA_BEGIN
 
 struct Plain : PortableText {
     using Cube = Unpacked;
@@ -15,8 +19,6 @@ struct Plain : PortableText {
     static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) { return cube3x3::apply_row(row, cube); }
 };
 
-}  // namespace
+bool scan_moves(State& state, const MoveText& text) { return scan<Plain>(state, text); }
 
-bool scan_plain(State& state, const MoveText& text) { return scan<Plain>(state, text); }
-
-}  // namespace turnwheel::engine
+TURNWHEEL_ISA_END

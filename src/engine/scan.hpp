@@ -1,54 +1,28 @@
 // The block loop shared by every version of the engine, generic over the
-// instruction set's operations `Ops`:
-//
-//   Ops::Cube                         the unpacked cube in registers
-//   Ops::load(Unpacked) / store       into and out of registers
-//   Ops::turn(Cube, TokenRow)         one table row
-//   Ops::narrow(units, bytes)         64 wide units to bytes: ASCII as is,
-//                                     U+3000 to ' '; returns the bits of the
-//                                     units it left for a closer look
-//   Ops::classify(bytes)              a Block: its .classes, from bytes[0, 65),
-//                                     and what pack needs
-//   Ops::pack(block, starts, out)     the rows of the tokens starting at the
-//                                     bits of `starts`, in order; their count
-//   Ops::pair_offsets(rows, n, out)   optional: pair_offsets() in vectors
-//
-// Everything here lives in an unnamed namespace on purpose: each version's
-// file compiles its own copy for its own instruction set, and no copy built
-// for one set can stand in for another at link time.
+// instruction set's operations `Ops` (the concepts of blocks.hpp). Each
+// version's file compiles it for its own instruction set, in its own
+// namespace (target.hpp).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "../cube3x3/token_rows.hpp"
 #include "../move_text.hpp"
-#include "byte_classes.hpp"
+#include "blocks.hpp"
+#include "target.hpp"
+#include "token_bytes.hpp"
 
-namespace turnwheel::engine {
-namespace {
+TURNWHEEL_ISA_BEGIN
 
 using cube3x3::kTokenRows;
 using cube3x3::State;
-using cube3x3::Unpacked;
-
-constexpr std::size_t kBlock = 64;
-
-// What a block's tokens are made of, bit k for the token that could start
-// at byte k: whether byte k is a face letter, whether byte k + 1 separates,
-// whether byte k + 1 is a suffix (a prime mark or 2).
-struct Classes {
-    std::uint64_t faces, ends, suffixes;
-};
-// Classifying a token reads the two bytes after its first.
-constexpr std::size_t kLookahead = 2;
 
 template <class Unit>
 std::uint8_t narrow_unit(Unit unit) {
     if (unit < 0x80) return std::uint8_t(unit);
-    return is_separator(char32_t(unit)) ? cube3x3::kNarrowedSeparator : cube3x3::kNarrowedOther;
+    return is_separator(char32_t(unit)) ? kNarrowedSeparator : kNarrowedOther;
 }
 
 // Classes and narrowing a character at a time, for the versions without
@@ -65,8 +39,8 @@ struct PortableText {
     // every byte, and still at most one candidate in two bytes.
     static Block classify(const std::uint8_t* bytes) {
         std::uint64_t ends = 0;
-        for (unsigned k = 0; k < kBlock; ++k) ends |= std::uint64_t{cube3x3::kEndOf[bytes[k + 1]]} << k;
-        const std::uint64_t separators = ends << 1 | cube3x3::kEndOf[bytes[0]];
+        for (unsigned k = 0; k < kBlock; ++k) ends |= std::uint64_t{kEndOf[bytes[k + 1]]} << k;
+        const std::uint64_t separators = ends << 1 | kEndOf[bytes[0]];
         return {{~separators, ends, ~std::uint64_t{0}}, bytes};
     }
 
@@ -76,7 +50,7 @@ struct PortableText {
         // A skipped token keeps its row, the identity: counting only the
         // others would make each store wait for the row before it.
         for (; starts != 0; starts &= starts - 1)
-            out[count++] = std::uint8_t(cube3x3::token_row(block.bytes + __builtin_ctzll(starts)));
+            out[count++] = std::uint8_t(token_row(block.bytes + __builtin_ctzll(starts)));
         return count;
     }
 
@@ -85,17 +59,12 @@ struct PortableText {
         std::uint64_t rare = 0;
         for (unsigned k = 0; k < kBlock; ++k) {
             const bool ascii = units[k] < 0x80, wide_space = units[k] == 0x3000;
-            bytes[k] = ascii ? std::uint8_t(units[k]) : cube3x3::kNarrowedSeparator;
+            bytes[k] = ascii ? std::uint8_t(units[k]) : kNarrowedSeparator;
             rare |= std::uint64_t{!ascii && !wide_space} << k;
         }
         return rare;
     }
 };
-
-// Wide text is narrowed this many characters at a time, ahead of the
-// blocks that read them: a block read back straight after its own narrowing
-// waits for the stores to land.
-constexpr std::size_t kChunk = 8 * kBlock;
 
 // Narrows the block of wide text at `at` into bytes[0, kBlock), separators
 // past the end. False if it holds a lone surrogate.
@@ -149,22 +118,11 @@ const std::uint8_t* fill(std::uint8_t* buffer, const Unit* units, std::size_t si
     }
 }
 
-// Rows are gathered for this many tokens (and at most a block's more) and
-// then applied in one loop; measured, a block at a time is no faster.
-constexpr unsigned kRun = 512;
-// A token takes two bytes at least, its letter and a separator.
-constexpr unsigned kMostTokensInBlock = kBlock / 2;
-
-// Each pair's place in kPairRows, in bytes (which a 16-bit offset holds),
-// from rows[0, 2 * pairs). A version may make them in vectors: Ops::
-// pair_offsets, which may read rows up to 32 bytes past the last pair's.
-using cube3x3::TokenRow;
-constexpr unsigned kMostPairs = (kRun + kMostTokensInBlock) / 2;
-static_assert(cube3x3::kPairRows.size() * sizeof(TokenRow) <= 0x10000);
-
+// Each pair's place in kPairRows, in bytes, from rows[0, 2 * pairs): in
+// vectors where the version has a way (PairOffsetOps), else a pair at a time.
 template <class Ops>
 void pair_offsets(const std::uint8_t* rows, unsigned pairs, std::uint16_t* offsets) {
-    if constexpr (requires { Ops::pair_offsets(rows, pairs, offsets); }) {
+    if constexpr (PairOffsetOps<Ops>) {
         Ops::pair_offsets(rows, pairs, offsets);
     } else {
         for (unsigned k = 0; k < pairs; ++k)
@@ -185,7 +143,7 @@ inline const TokenRow& pair_row(std::uint16_t offset) {
 template <class Ops>
 unsigned apply_rows(typename Ops::Cube& cube, std::uint8_t* rows, unsigned count) {
     const unsigned pairs = count / 2;
-    alignas(32) std::uint16_t offsets[kMostPairs + 16];
+    alignas(32) std::uint16_t offsets[kMostPairs + kOffsetsSlack];
     pair_offsets<Ops>(rows, pairs, offsets);
     // A local, not the reference: vector types may alias anything, so each
     // store through the reference would be made to memory.
@@ -212,21 +170,12 @@ unsigned apply_rows(typename Ops::Cube& cube, std::uint8_t* rows, unsigned count
     return count - 2 * pairs;
 }
 
-// Token starts from the classes of a block's bytes: a face letter after a
-// separator (bits 0 and 1 of `follows` say whether bytes -1 and 0 are
-// separators), followed by a separator, or by a suffix and a separator.
-inline std::uint64_t token_starts(const Classes& classes, std::uint64_t follows, bool separator_at_65) {
-    const std::uint64_t after_separator = classes.ends << 2 | follows;
-    const std::uint64_t suffix_then_end = classes.suffixes & (classes.ends >> 1 | std::uint64_t{separator_at_65} << 63);
-    return classes.faces & after_separator & (classes.ends | suffix_then_end);
-}
-
 template <class Ops, class Unit>
 bool scan_units(State& state, const Unit* units, std::size_t size) {
-    alignas(64) std::uint8_t buffer[kChunk + 32];
-    // Rows gathered, plus room for packing's whole 8-byte stores past the
-    // end and pair_offsets' reading ahead.
-    std::uint8_t rows[kRun + kMostTokensInBlock + 32];
+    // A chunk of narrowed text, and the look-ahead of its last block.
+    alignas(64) std::uint8_t buffer[kChunk + kLookahead];
+    // The rows gathered, fewer than kRun before a block adds its tokens.
+    std::uint8_t rows[kMostRows + kRowsSlack];
     unsigned count = 0;
     typename Ops::Cube cube = Ops::load(cube3x3::unpack(state));
     std::uint64_t follows = 0;
@@ -234,11 +183,11 @@ bool scan_units(State& state, const Unit* units, std::size_t size) {
         const std::uint8_t* bytes = fill<Ops>(buffer, units, size, at);
         if (bytes == nullptr) return false;
         // The text's start acts as a separator before its first character.
-        if (at == 0) follows = 1 | std::uint64_t{cube3x3::is_separator_byte(bytes[0])} << 1;
+        if (at == 0) follows = 1 | std::uint64_t{is_separator_byte(bytes[0])} << 1;
         const auto block = Ops::classify(bytes);
         // A look-up, not a test: whether byte 65 separates is a coin toss
         // in a scramble, and a branch on it was mispredicted that often.
-        const std::uint64_t starts = token_starts(block.classes, follows, cube3x3::kEndOf[bytes[kBlock + 1]] != 0);
+        const std::uint64_t starts = token_starts(block.classes, follows, kEndOf[bytes[kBlock + 1]] != 0);
         follows = block.classes.ends >> 62;
         count += Ops::pack(block, starts, rows + count);
         if (count >= kRun) count = apply_rows<Ops>(cube, rows, count);
@@ -250,10 +199,9 @@ bool scan_units(State& state, const Unit* units, std::size_t size) {
     return true;
 }
 
-template <class Ops>
+template <EngineOps Ops>
 bool scan(State& state, const MoveText& text) {
     return visit_units(text, [&](const auto* units, std::size_t size) { return scan_units<Ops>(state, units, size); });
 }
 
-}  // namespace
-}  // namespace turnwheel::engine
+TURNWHEEL_ISA_END
