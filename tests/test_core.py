@@ -97,3 +97,81 @@ def test_core_checks_on_a_32_bit_processor_without_sse(tmp_path):
                    timeout=300)
     out = run_emulated("qemu-i386-static", "pentium2", binary)
     assert "chosen engine: plain\n" in out and ", 0 failed" in out
+
+
+# ---- The versions of the move engine at link time ---------------------------------------------
+
+ENGINE = ROOT / "src" / "engine"
+VERSIONS = ["plain", "ssse3", "avx2", "neon"]
+
+
+@pytest.fixture(scope="module")
+def unoptimised_objects(tmp_path_factory):
+    """The core checks and every file of the engine compiled at -O0, where nothing is inlined: every inline
+    function a file uses is then a weak symbol in its object, and the linker keeps one copy of each name."""
+    if os.uname().machine != "x86_64" or shutil.which("objdump") is None:
+        pytest.skip("reads x86-64 objects with binutils (Debian: binutils)")
+    folder = tmp_path_factory.mktemp("O0")
+    objects = {}
+    for source in SOURCES:
+        objects[source.stem] = folder / f"{source.stem}.o"
+        subprocess.run([compiler(), *FLAGS, "-O0", "-c", str(source), "-o", str(objects[source.stem])], check=True,
+                       timeout=300)
+    return objects
+
+
+# Instructions by the least x86-64 extension that has them: VEX-encoded ones need AVX; these SSSE3 or SSE4.
+NEWER_THAN_SSE2 = {"pshufb", "pmaddubsw", "palignr", "phaddw", "phaddd", "phsubw", "phsubd", "pabsb", "pabsw",
+                   "pabsd", "psignb", "psignw", "psignd", "pmulhrsw", "ptest", "pblendvb", "pblendw", "pminsb",
+                   "pminsd", "pminuw", "pminud", "pmaxsb", "pmaxsd", "pmaxuw", "pmaxud", "pmulld", "pextrb",
+                   "pextrd", "pextrq", "pinsrb", "pinsrd", "pinsrq", "packusdw", "pcmpeqq", "pcmpgtq", "popcnt"}
+
+
+def extension_level(mnemonics):
+    """0 for SSE2 and older, 1 for SSSE3 and SSE4, 2 for AVX and newer."""
+    if any(m.startswith("v") and m != "verr" for m in mnemonics):
+        return 2
+    return 1 if any(m.startswith(("pmovzx", "pmovsx")) or m in NEWER_THAN_SSE2 for m in mnemonics) else 0
+
+
+def external_functions(obj):
+    """The functions with external linkage an object defines (strong or weak), by mangled name."""
+    out = subprocess.run(["nm", "--defined-only", "--extern-only", str(obj)], capture_output=True, text=True,
+                         check=True).stdout
+    return {fields[2] for fields in map(str.split, out.splitlines()) if len(fields) == 3 and fields[1] in "TWtw"}
+
+
+def mnemonics_of(obj, symbol):
+    out = subprocess.run(["objdump", "-d", "--no-show-raw-insn", f"--disassemble={symbol}", str(obj)],
+                         capture_output=True, text=True, check=True).stdout
+    return {line.split("\t")[1].split()[0] for line in out.splitlines() if line.count("\t") >= 1 and ":\t" in line}
+
+
+def test_no_two_versions_of_the_engine_share_a_function_built_differently(unoptimised_objects):
+    # A name defined in two versions' objects is one function to the linker, which keeps either copy: each
+    # must then be the same code, as the generic headers' functions (built outside every target region) are.
+    versions = {name: unoptimised_objects[name] for name in VERSIONS}
+    defined = {name: external_functions(obj) for name, obj in versions.items()}
+    levels = {name: {symbol: extension_level(mnemonics_of(obj, symbol)) for symbol in defined[name]}
+              for name, obj in versions.items()}
+    # The reading of instructions finds what each version is built for.
+    assert max(levels["avx2"].values()) == 2 and max(levels["ssse3"].values()) == 1
+    assert max(levels["plain"].values()) == 0
+    shared = {symbol for a in VERSIONS for b in VERSIONS if a < b for symbol in defined[a] & defined[b]}
+    differing = {symbol: {name: levels[name][symbol] for name in VERSIONS if symbol in defined[name]}
+                 for symbol in shared}
+    differing = {symbol: found for symbol, found in differing.items() if len(set(found.values())) > 1}
+    assert not differing, differing
+
+
+def test_core_checks_at_O0_with_avx2_linked_first_on_a_processor_without_avx(unoptimised_objects, tmp_path):
+    # The order most likely to let AVX2's copy of a shared name stand in for SSSE3's; a Nehalem has SSSE3 and
+    # SSE4.2 but no AVX, so any such copy stops the checks with SIGILL once the SSSE3 version is chosen.
+    if shutil.which("qemu-x86_64-static") is None:
+        pytest.skip("needs qemu-x86_64-static (Debian: qemu-user-static)")
+    first = [unoptimised_objects[name] for name in ("check_core", "avx2", "ssse3")]
+    rest = [obj for name, obj in unoptimised_objects.items() if name not in ("check_core", "avx2", "ssse3")]
+    binary = tmp_path / "check_core_O0"
+    subprocess.run([compiler(), *map(str, first + rest), "-o", str(binary)], check=True, timeout=300)
+    out = run_emulated("qemu-x86_64-static", "Nehalem", binary)
+    assert "chosen engine: ssse3\n" in out and ", 0 failed" in out
