@@ -207,6 +207,46 @@ constexpr bool probe_reads_pairs() {
 }
 static_assert(probe_reads_pairs());
 
+// The probe with every corner twisted 3, which no turn makes: a twist of 3
+// becomes a real one at the first step that changes it, and stays 3 where
+// nothing did. Rows applied to both probes read as the row of all of them
+// that compose() makes: folding a corner lane wherever any step changed its
+// twist, which moves every cube, twists of 3 included, as the rows do.
+inline constexpr Unpacked kTwistedProbe = [] {
+    Unpacked cube = kProbe;
+    for (unsigned i = 0; i < kCornerSlots; ++i) cube.lanes[i] = std::uint8_t(cube.lanes[i] | 0x18);
+    return cube;
+}();
+
+constexpr TokenRow row_of(const Unpacked& probed, const Unpacked& twisted) {
+    TokenRow row = row_of(probed);
+    for (unsigned i = 0; i < kCornerSlots; ++i)
+        row.add_fold[i] = std::uint8_t(row.add[i] - ((twisted.lanes[i] & 0x18) != 0x18 ? kProbeLanes.fold[i] : 0));
+    return row;
+}
+
+// The probes' reading of every pair is the composed pair, but for folds of
+// edge lanes whose flips cancel, which change nothing: a flip is an
+// addition modulo 32 either way.
+constexpr bool probes_read_pairs() {
+    for (unsigned first = 0; first < kRows; ++first)
+        for (unsigned second = 0; second < kRows; ++second) {
+            const auto after = [&](const Unpacked& probe) {
+                return apply_row(kTokenRows[second], apply_row(kTokenRows[first], probe));
+            };
+            const TokenRow read = row_of(after(kProbe), after(kTwistedProbe));
+            const TokenRow& pair = kPairRows[first * kRows + second];
+            for (unsigned i = 0; i < kLanes; ++i) {
+                const bool cancelled_flips = i >= kEdgeLane && read.add[i] == 0;
+                if (read.shuffle[i] != pair.shuffle[i] || read.add[i] != pair.add[i] ||
+                    (read.add_fold[i] != pair.add_fold[i] && !cancelled_flips))
+                    return false;
+            }
+        }
+    return true;
+}
+static_assert(probes_read_pairs());
+
 // Any cube whose corner twists are 0 to 2 is moved by row_of()'s row as by
 // the rows it was read from.
 constexpr bool twists_below_three(const Unpacked& cube) {
@@ -214,6 +254,26 @@ constexpr bool twists_below_three(const Unpacked& cube) {
     for (unsigned i = 0; i < kCornerSlots; ++i) highest = cube.lanes[i] > highest ? cube.lanes[i] : highest;
     return highest < 24;
 }
+
+// Move codes, the numbers by which arrays of moves name the 18 face moves:
+// 3 * face + 0 for the clockwise quarter turn, 1 for the half turn and 2
+// for the counter-clockwise one, faces in the order of kFaceLetters.
+inline constexpr unsigned kMoveCodes = 3 * kFaces;
+inline constexpr std::array<std::uint8_t, kMoveCodes> kRowOfCode = [] {
+    std::array<std::uint8_t, kMoveCodes> rows{};
+    for (unsigned f = 0; f < kFaces; ++f) {
+        rows[3 * f] = std::uint8_t(3 * f);
+        rows[3 * f + 1] = std::uint8_t(3 * f + 2);
+        rows[3 * f + 2] = std::uint8_t(3 * f + 1);
+    }
+    return rows;
+}();
+inline constexpr std::array<std::uint8_t, kRows> kCodeOfRow = [] {
+    std::array<std::uint8_t, kRows> codes{};
+    for (unsigned code = 0; code < kMoveCodes; ++code) codes[kRowOfCode[code]] = std::uint8_t(code);
+    codes[kSkipRow] = 0xFF;
+    return codes;
+}();
 
 // Each lane of a row depends on one source lane alone, so a probe family
 // that puts every 5-bit value in every slot (slot i holds (i + k) mod 32 for

@@ -100,4 +100,18 @@ concept PairOffsetOps = requires(const std::uint8_t* rows, unsigned pairs, std::
 template <class Ops>
 concept EngineOps = CubeOps<Ops> && TextOps<Ops>;
 
+// Packed states in and out, for many cubes at once: a state of Words = 2 is
+// a 3x3's corner and edge words, of Words = 1 a 2x2's corner word.
+//   load_words<Words>(state)               its cube, unused lanes zero
+//   store_words<Words>(cube, before, out)  the cube's words into out, with
+//                                          the bits of `before` outside the
+//                                          slots; out may be before
+template <class Ops>
+concept WordOps = CubeOps<Ops> && requires(const std::uint64_t* in, std::uint64_t* out, const typename Ops::Cube& cube) {
+    { Ops::template load_words<2>(in) } -> std::same_as<typename Ops::Cube>;
+    { Ops::template load_words<1>(in) } -> std::same_as<typename Ops::Cube>;
+    { Ops::template store_words<2>(cube, in, out) } -> std::same_as<void>;
+    { Ops::template store_words<1>(cube, in, out) } -> std::same_as<void>;
+};
+
 }  // namespace turnwheel::engine

@@ -10,6 +10,7 @@
 #include <arm_neon.h>
 
 #include "../cube3x3/token_rows.hpp"
+#include "batch.hpp"
 #include "scan.hpp"
 #include "target.hpp"
 
@@ -27,7 +28,7 @@ inline uint8x16_t shuffle(uint8x16_t table, uint8x16_t index) {
 #endif
 }
 
-struct Neon : PortableText {
+struct Neon : PortableText, PortableWords {
     struct Cube {
         uint8x16_t corners, edges;
     };
@@ -45,9 +46,20 @@ struct Neon : PortableText {
     static Cube turn(const Cube& cube, const cube3x3::TokenRow& row) {
         return {half_turn(cube.corners, row, 0), half_turn(cube.edges, row, 16)};
     }
+
+    template <unsigned Words>
+    static Cube load_words(const std::uint64_t* state) {
+        return load_words_of<Neon, Words>(state);
+    }
+    template <unsigned Words>
+    static void store_words(const Cube& cube, const std::uint64_t* before, std::uint64_t* out) {
+        store_words_of<Neon, Words>(cube, before, out);
+    }
 };
 
 bool scan_moves(State& state, const MoveText& text) { return scan<Neon>(state, text); }
+extern const Batch kBatch;
+constinit const Batch kBatch = batch_of<Neon>();
 
 TURNWHEEL_ISA_END
 

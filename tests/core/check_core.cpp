@@ -2,6 +2,7 @@
 // (the tests build it natively and, where the toolchain can, for 32-bit).
 // Covers what Python cannot see: the edge word, the unused high bits, twist
 // fields of 3, and the renderer's internal pieces.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "cube3x3/notation.hpp"
 #include "cube3x3/render.hpp"
 #include "engine/engine.hpp"
+#include "engine/random_walk.hpp"
 
 using namespace turnwheel;
 using namespace turnwheel::cube3x3;
@@ -351,6 +353,140 @@ static void check_engines() {
     }
 }
 
+// ---- Many cubes at once ----------------------------------------------------------
+
+// The move codes' tokens, in code order: clockwise, half and counter-clockwise turns of U D R L F B.
+static constexpr std::string_view kCodeTokens[] = {"U",  "U2", "U'", "D",  "D2", "D'", "R",  "R2", "R'",
+                                                   "L",  "L2", "L'", "F",  "F2", "F'", "B",  "B2", "B'"};
+
+static State by_reference(State s, unsigned code) {
+    reference_moves(s, kCodeTokens[code]);
+    return s;
+}
+
+// Words of every kind: cubes, random words (twists of 3, edge ids past 11, high bits set), the solved cube.
+static State random_state(unsigned k) {
+    if (k % 3 == 0) return State{next_random(), next_random()};
+    if (k % 3 == 1) return State{random_corner_word(), next_random()};
+    State s = kSolved;
+    for (int i = 0; i < 30; ++i) s = by_reference(s, unsigned(next_random() % 18));
+    return s;
+}
+
+template <std::size_t N>
+static bool kernel_matches(const engine::BatchKernels& kernels, unsigned words, const State (&states)[N],
+                           const std::uint8_t* codes, bool in_place) {
+    std::uint64_t in[2 * N], out[2 * N];
+    for (std::size_t i = 0; i < N; ++i) {
+        in[words * i] = states[i].corners;
+        if (words == 2) in[2 * i + 1] = states[i].edges;
+    }
+    std::uint64_t* target = in_place ? in : out;
+    kernels.step(in, target, N, codes);
+    for (std::size_t i = 0; i < N; ++i) {
+        const State expected = by_reference(states[i], codes[i]);
+        if (target[words * i] != expected.corners || (words == 2 && target[2 * i + 1] != expected.edges)) return false;
+    }
+    return true;
+}
+
+static void check_batch(const engine::Batch& batch) {
+    constexpr std::size_t n = 67;
+    State states[n];
+    for (std::size_t i = 0; i < n; ++i) states[i] = random_state(unsigned(i));
+    std::uint8_t codes[n];
+    for (auto& code : codes) code = std::uint8_t(next_random() % 18);
+    // Step, one move a state, into another array and in place, on both cubes.
+    for (const bool in_place : {false, true}) {
+        CHECK(kernel_matches(batch.cube3x3, 2, states, codes, in_place));
+        CHECK(kernel_matches(batch.cube2x2, 1, states, codes, in_place));
+    }
+    // Turn by one row, and children by every code and by a list with repeats.
+    std::uint64_t in[2 * n], out[2 * n * 20];
+    for (std::size_t i = 0; i < n; ++i) in[2 * i] = states[i].corners, in[2 * i + 1] = states[i].edges;
+    for (unsigned code = 0; code < 18; ++code) {
+        batch.cube3x3.turn(in, out, n, cube3x3::kTokenRows[cube3x3::kRowOfCode[code]]);
+        bool same = true;
+        for (std::size_t i = 0; i < n; ++i) same &= same_state(State{out[2 * i], out[2 * i + 1]}, by_reference(states[i], code));
+        CHECK(same);
+    }
+    const std::uint8_t all[20] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 6, 6};
+    batch.cube3x3.children(in, out, n, all, 20);
+    bool same = true;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < 20; ++j)
+            same &= same_state(State{out[2 * (20 * i + j)], out[2 * (20 * i + j) + 1]}, by_reference(states[i], all[j]));
+    CHECK(same);
+    batch.cube2x2.children(in, out, 2 * n, all, 20);  // the words as 2n corner words
+    same = true;
+    for (std::size_t i = 0; i < 2 * n; ++i)
+        for (std::size_t j = 0; j < 20; ++j)
+            same &= out[20 * i + j] == by_reference(State{in[i], 0}, all[j]).corners;
+    CHECK(same);
+    batch.cube3x3.children(in, out, 0, all, 20);  // nothing to do
+
+    // A list of codes as one row moves every word as the codes one by one do.
+    for (std::size_t length = 0; length < 40; ++length) {
+        std::uint8_t list[40];
+        for (std::size_t k = 0; k < length; ++k) list[k] = std::uint8_t(next_random() % 18);
+        const cube3x3::TokenRow row = batch.compose(list, length);
+        same = true;
+        for (std::size_t i = 0; i < n; ++i) {
+            State expected = states[i];
+            for (std::size_t k = 0; k < length; ++k) expected = by_reference(expected, list[k]);
+            same &= same_state(cube3x3::pack(cube3x3::apply_row(row, cube3x3::unpack(states[i])), states[i]), expected);
+        }
+        CHECK(same);
+    }
+
+    // Random walks: never one face twice in a row, where their codes lead,
+    // and each walk its own whatever range it is made in.
+    constexpr std::size_t walks = 40, length = 25;
+    const engine::WalkKey key{next_random(), next_random()};
+    std::uint64_t walked[2 * walks], part[2 * walks];
+    std::uint8_t moves[walks * length], part_moves[walks * length];
+    batch.cube3x3.scramble(walked, moves, 0, walks, length, key);
+    batch.cube3x3.scramble(part, part_moves, 7, 5, length, key);
+    bool faces_alternate = true, states_follow = true;
+    for (std::size_t i = 0; i < walks; ++i) {
+        State expected = kSolved;
+        for (std::size_t j = 0; j < length; ++j) {
+            const unsigned code = moves[i * length + j];
+            faces_alternate &= code < 18 && (j == 0 || code / 3 != moves[i * length + j - 1] / 3u);
+            expected = by_reference(expected, code);
+        }
+        states_follow &= same_state(State{walked[2 * i], walked[2 * i + 1]}, expected);
+    }
+    CHECK(faces_alternate && states_follow);
+    CHECK(std::equal(part, part + 10, walked + 14) && std::equal(part_moves, part_moves + 5 * length, moves + 7 * length));
+    std::uint64_t small[walks];
+    batch.cube2x2.scramble(small, part_moves, 0, walks, length, key);
+    same = std::equal(part_moves, part_moves + walks * length, moves);
+    for (std::size_t i = 0; i < walks; ++i) same &= small[i] == walked[2 * i];
+    CHECK(same);
+}
+
+static void check_batches() {
+    for (const engine::Isa isa : engine::kIsas) {
+        const engine::Batch* batch = engine::batch(isa);
+        if (batch == nullptr) continue;
+        std::printf("batch kernels %s: checked against the packed turns\n", engine::name(isa));
+        check_batch(*batch);
+    }
+    // A whole text as one row, as do_moves applies it.
+    for (std::size_t length = 0; length <= kLongest; length += 3) {
+        const auto text = random_text(length);
+        cube3x3::TokenRow row{};
+        const bool read = engine::text_row(text.view(), row);
+        for (int k = 0; k < 4; ++k) {
+            const State start = random_state(unsigned(k)), by_row = cube3x3::pack(cube3x3::apply_row(row, cube3x3::unpack(start)), start);
+            State expected = start;
+            CHECK(reference_moves(expected, text.view()) == read);
+            if (read) CHECK(same_state(by_row, expected));
+        }
+    }
+}
+
 static void check_rendering() {
     CHECK(binary_digits(kSolvedCorners).view() ==
           "0000000000000000000000000011100110001010010000011000100000100000");
@@ -398,6 +534,7 @@ int main() {
     check_edge_cycle();
     check_notation();
     check_engines();
+    check_batches();
     check_rendering();
     // The version the module would run on this processor.
     for (const engine::Isa isa : engine::kIsas)
