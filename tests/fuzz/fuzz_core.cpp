@@ -3,11 +3,14 @@
 // reference written the slow, obvious way. Built and run by tools/fuzz.sh.
 //
 // Input: the first byte picks the target, the rest is its data.
-//   0 mod 3: the rest is a move string (its first byte picks 1-, 2- or 4-byte
-//            code units), applied by every reading to both cube sizes;
-//   1 mod 3: a starting edge word and five integers for rotate_edges and
+//   0 mod 4: the rest is a move string (its first byte picks 1-, 2- or 4-byte
+//            code units), applied by every reading to both cube sizes, and
+//            as one row;
+//   1 mod 4: a starting edge word and five integers for rotate_edges and
 //            rotate_edges_prime (8 bytes each, little end first);
-//   2 mod 3: a corner word and an edge word to draw.
+//   2 mod 4: a corner word and an edge word to draw;
+//   3 mod 4: states (16 bytes each) and move codes (the bytes after them,
+//            mod 18) for every version's kernels on many cubes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 #include "cube3x3/moves.hpp"
 #include "cube3x3/notation.hpp"
 #include "cube3x3/render.hpp"
+#include "cube3x3/token_rows.hpp"
 #include "engine/engine.hpp"
 
 using namespace turnwheel;
@@ -161,6 +165,54 @@ void check_moves(const std::uint8_t* data, std::size_t size) {
     cube2x2::State small{start.corners};
     require(do_moves(big, units.text) == !refused && same(big, reference));
     require(cube2x2::do_moves(small, units.text) == !refused && small.corners == small_reference.corners);
+    // The whole text as one row, as arrays of cubes take it.
+    TokenRow row{};
+    require(engine::text_row(units.text, row) == !refused);
+    if (!refused) require(same(pack(apply_row(row, unpack(start)), start), reference));
+}
+
+// ---- Many cubes at once ---------------------------------------------------------
+
+// Move codes in the batch's order: clockwise, half and counter-clockwise, by face.
+State by_code(State s, unsigned code) {
+    static const char32_t* const tokens[] = {U"U", U"U2", U"U'", U"D", U"D2", U"D'", U"R", U"R2", U"R'",
+                                             U"L", U"L2", U"L'", U"F", U"F2", U"F'", U"B", U"B2", U"B'"};
+    for (Turn3 turn : notation().at(tokens[code]).big) turn(s);
+    return s;
+}
+
+void check_batch(const std::uint8_t* data, std::size_t size) {
+    const std::size_t n = size / 20;  // 16 bytes a state and 4 codes' bytes each
+    std::vector<std::uint64_t> words(2 * n), out(2 * n), children(2 * n * 4), small(n * 4);
+    std::vector<std::uint8_t> codes(4 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        words[2 * i] = read_word(data, size, 16 * i);
+        words[2 * i + 1] = read_word(data, size, 16 * i + 8);
+    }
+    for (std::size_t k = 0; k < 4 * n; ++k) codes[k] = data[16 * n + k] % 18;
+    for (const engine::Isa isa : engine::kIsas) {
+        const engine::Batch* batch = engine::batch(isa);
+        if (batch == nullptr) continue;
+        batch->cube3x3.step(words.data(), out.data(), n, codes.data());
+        for (std::size_t i = 0; i < n; ++i) require(same(State{out[2 * i], out[2 * i + 1]}, by_code({words[2 * i], words[2 * i + 1]}, codes[i])));
+        const std::uint8_t* list = codes.data() + n;
+        const std::size_t count = n < 4 ? n : 4;
+        batch->cube3x3.children(words.data(), children.data(), n, list, count);
+        batch->cube2x2.children(words.data(), small.data(), n, list, count);  // the words as corner words
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < count; ++j) {
+                const std::size_t at = i * count + j;
+                require(same(State{children[2 * at], children[2 * at + 1]}, by_code({words[2 * i], words[2 * i + 1]}, list[j])));
+                require(small[at] == by_code({words[i], 0}, list[j]).corners);
+            }
+        // All the codes as one row.
+        const TokenRow row = batch->compose(codes.data(), codes.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            State expected{words[2 * i], words[2 * i + 1]};
+            for (const std::uint8_t code : codes) expected = by_code(expected, code);
+            require(same(pack(apply_row(row, unpack(State{words[2 * i], words[2 * i + 1]})), State{words[2 * i], words[2 * i + 1]}), expected));
+        }
+    }
 }
 
 // ---- Edge 4-cycle ---------------------------------------------------------------
@@ -234,10 +286,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::uint8_t* rest = data + 1;
     const std::size_t rest_size = size - 1;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
         case 0: check_moves(rest, rest_size); break;
         case 1: check_edge_cycle(rest, rest_size); break;
-        default: check_render(rest, rest_size); break;
+        case 2: check_render(rest, rest_size); break;
+        default: check_batch(rest, rest_size); break;
     }
     return 0;
 }
