@@ -21,6 +21,7 @@
 #include "x86_words.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 inline __m256i load32(const std::uint8_t* bytes) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
@@ -88,6 +89,8 @@ struct Avx2 : X86Text<Vec32> {
         }
     }
 };
+
+}  // namespace
 
 bool scan_moves(State& state, const MoveText& text) { return scan<Avx2>(state, text); }
 extern const Batch kBatch;

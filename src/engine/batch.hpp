@@ -16,6 +16,7 @@
 #include "target.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 // Packed words to and from the unpacked cube a field at a time, for the
 // versions without vector ways of doing it.
@@ -113,4 +114,5 @@ constexpr Batch batch_of() {
     return {kernels_of<Ops, 2>(), kernels_of<Ops, 1>(), &compose_codes<Ops>};
 }
 
+}  // namespace
 TURNWHEEL_ISA_END

@@ -15,6 +15,7 @@
 #include "target.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 inline uint8x16_t load16(const std::uint8_t* bytes) { return vld1q_u8(bytes); }
 
@@ -56,6 +57,8 @@ struct Neon : PortableText, PortableWords {
         store_words_of<Neon, Words>(cube, before, out);
     }
 };
+
+}  // namespace
 
 bool scan_moves(State& state, const MoveText& text) { return scan<Neon>(state, text); }
 extern const Batch kBatch;

@@ -11,6 +11,7 @@
 #include "target.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 struct Plain : PortableText, PortableWords {
     using Cube = Unpacked;
@@ -28,6 +29,8 @@ struct Plain : PortableText, PortableWords {
         store_words_of<Plain, Words>(cube, before, out);
     }
 };
+
+}  // namespace
 
 bool scan_moves(State& state, const MoveText& text) { return scan<Plain>(state, text); }
 extern const Batch kBatch;

@@ -15,6 +15,7 @@
 #include "token_bytes.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 using cube3x3::kTokenRows;
 using cube3x3::State;
@@ -204,4 +205,5 @@ bool scan(State& state, const MoveText& text) {
     return visit_units(text, [&](const auto* units, std::size_t size) { return scan_units<Ops>(state, units, size); });
 }
 
+}  // namespace
 TURNWHEEL_ISA_END

@@ -19,6 +19,7 @@
 #include "x86_words.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 inline __m128i load16(const std::uint8_t* bytes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
 
@@ -87,6 +88,8 @@ struct Ssse3 : X86Text<Vec16> {
         }
     }
 };
+
+}  // namespace
 
 bool scan_moves(State& state, const MoveText& text) { return scan<Ssse3>(state, text); }
 extern const Batch kBatch;

@@ -45,6 +45,7 @@ static_assert(kPackedStore <= kRowsSlack);
 }  // namespace turnwheel::engine
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 template <class V>
 struct X86Text {
@@ -145,4 +146,5 @@ struct X86Text {
     }
 };
 
+}  // namespace
 TURNWHEEL_ISA_END

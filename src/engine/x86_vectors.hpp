@@ -17,6 +17,7 @@
 #include "target.hpp"
 
 TURNWHEEL_ISA_BEGIN
+namespace {
 
 struct Vec16 {
     static constexpr unsigned kBytes = 16;
@@ -126,4 +127,5 @@ std::uint64_t top_bits(const Block64<V>& block) {
     return bits;
 }
 
+}  // namespace
 TURNWHEEL_ISA_END
