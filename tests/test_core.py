@@ -134,11 +134,11 @@ def extension_level(mnemonics):
     return 1 if any(m.startswith(("pmovzx", "pmovsx")) or m in NEWER_THAN_SSE2 for m in mnemonics) else 0
 
 
-def external_functions(obj):
-    """The functions with external linkage an object defines (strong or weak), by mangled name."""
-    out = subprocess.run(["nm", "--defined-only", "--extern-only", str(obj)], capture_output=True, text=True,
-                         check=True).stdout
-    return {fields[2] for fields in map(str.split, out.splitlines()) if len(fields) == 3 and fields[1] in "TWtw"}
+def defined_functions(obj):
+    """The functions an object defines, by mangled name: {name: has external linkage (strong or weak)}."""
+    out = subprocess.run(["nm", "--defined-only", str(obj)], capture_output=True, text=True, check=True).stdout
+    return {fields[2]: fields[1] in "TW" for fields in map(str.split, out.splitlines())
+            if len(fields) == 3 and fields[1] in "TWtw"}
 
 
 def mnemonics_of(obj, symbol):
@@ -151,12 +151,13 @@ def test_no_two_versions_of_the_engine_share_a_function_built_differently(unopti
     # A name defined in two versions' objects is one function to the linker, which keeps either copy: each
     # must then be the same code, as the generic headers' functions (built outside every target region) are.
     versions = {name: unoptimised_objects[name] for name in VERSIONS}
-    defined = {name: external_functions(obj) for name, obj in versions.items()}
-    levels = {name: {symbol: extension_level(mnemonics_of(obj, symbol)) for symbol in defined[name]}
+    functions = {name: defined_functions(obj) for name, obj in versions.items()}
+    levels = {name: {symbol: extension_level(mnemonics_of(obj, symbol)) for symbol in functions[name]}
               for name, obj in versions.items()}
     # The reading of instructions finds what each version is built for.
     assert max(levels["avx2"].values()) == 2 and max(levels["ssse3"].values()) == 1
     assert max(levels["plain"].values()) == 0
+    defined = {name: {symbol for symbol, external in found.items() if external} for name, found in functions.items()}
     shared = {symbol for a in VERSIONS for b in VERSIONS if a < b for symbol in defined[a] & defined[b]}
     differing = {symbol: {name: levels[name][symbol] for name in VERSIONS if symbol in defined[name]}
                  for symbol in shared}
