@@ -4,11 +4,16 @@
 
 namespace turnwheel {
 
-bool bind_arguments(const char* full_name, const char* const* names, std::size_t count, PyObject* const* args,
+bool bind_signature(const char* full_name, const ParameterInfo* parameters, std::size_t count, PyObject* const* args,
                     Py_ssize_t nargsf, PyObject* kwnames, PyObject** bound) {
+    std::size_t by_position = 0, required = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        by_position += parameters[i].pass != Pass::KeywordOnly;
+        required += parameters[i].pass == Pass::Required;
+    }
     const auto positional = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
-    if (positional > count) {
-        errors::too_many_positional(full_name, count, positional);
+    if (positional > by_position) {
+        errors::too_many_positional(full_name, required, by_position, positional);
         return false;
     }
     for (std::size_t i = 0; i < count; ++i) bound[i] = i < positional ? args[i] : nullptr;
@@ -17,13 +22,13 @@ bool bind_arguments(const char* full_name, const char* const* names, std::size_t
     for (Py_ssize_t k = 0; k < keywords; ++k) {
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
         std::size_t i = 0;
-        while (i < count && PyUnicode_CompareWithASCIIString(keyword, names[i]) != 0) ++i;
+        while (i < count && PyUnicode_CompareWithASCIIString(keyword, parameters[i].name) != 0) ++i;
         if (i == count) {
             errors::unexpected_keyword(full_name, keyword);
             return false;
         }
         if (bound[i] != nullptr) {
-            errors::multiple_values(full_name, names[i]);
+            errors::multiple_values(full_name, parameters[i].name);
             return false;
         }
         bound[i] = args[positional + static_cast<std::size_t>(k)];
@@ -32,7 +37,8 @@ bool bind_arguments(const char* full_name, const char* const* names, std::size_t
     const char* missing[8];
     std::size_t missing_count = 0;
     for (std::size_t i = 0; i < count; ++i)
-        if (bound[i] == nullptr && missing_count < std::size(missing)) missing[missing_count++] = names[i];
+        if (bound[i] == nullptr && parameters[i].pass == Pass::Required && missing_count < std::size(missing))
+            missing[missing_count++] = parameters[i].name;
     if (missing_count > 0) {
         errors::missing_arguments(full_name, missing, missing_count);
         return false;
@@ -40,10 +46,17 @@ bool bind_arguments(const char* full_name, const char* const* names, std::size_t
     return true;
 }
 
+bool bind_arguments(const char* full_name, const char* const* names, std::size_t count, PyObject* const* args,
+                    Py_ssize_t nargsf, PyObject* kwnames, PyObject** bound) {
+    ParameterInfo parameters[8];
+    for (std::size_t i = 0; i < count && i < std::size(parameters); ++i) parameters[i] = {names[i], Pass::Required};
+    return bind_signature(full_name, parameters, count, args, nargsf, kwnames, bound);
+}
+
 bool bind_no_arguments(const char* full_name, PyObject* args, PyObject* kwargs) {
     const Py_ssize_t positional = args == nullptr ? 0 : PyTuple_GET_SIZE(args);
     if (positional > 0) {
-        errors::too_many_positional(full_name, 0, static_cast<std::size_t>(positional));
+        errors::too_many_positional(full_name, 0, 0, static_cast<std::size_t>(positional));
         return false;
     }
     Py_ssize_t at = 0;

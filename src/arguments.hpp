@@ -12,9 +12,22 @@
 
 namespace turnwheel {
 
-// Binds fastcall arguments to `count` required positional-or-keyword
-// parameters; `bound` receives borrowed references in parameter order.
-// On a mismatch raises TypeError and returns false.
+// How a parameter may be given: by position or keyword, required or not,
+// or by keyword only (and not required). Keyword-only ones come last.
+enum class Pass : unsigned char { Required, Optional, KeywordOnly };
+
+struct ParameterInfo {
+    const char* name;
+    Pass pass;
+};
+
+// Binds fastcall arguments to `count` parameters; `bound` receives borrowed
+// references in parameter order, null for an optional one not given. On a
+// mismatch raises TypeError and returns false.
+bool bind_signature(const char* full_name, const ParameterInfo* parameters, std::size_t count, PyObject* const* args,
+                    Py_ssize_t nargsf, PyObject* kwnames, PyObject** bound);
+
+// The same for `count` (at most 8) required positional-or-keyword parameters.
 bool bind_arguments(const char* full_name, const char* const* names, std::size_t count, PyObject* const* args,
                     Py_ssize_t nargsf, PyObject* kwnames, PyObject** bound);
 

@@ -6,33 +6,6 @@
 namespace turnwheel::errors {
 namespace {
 
-// The pending exception, normalised, as one owned reference (or null).
-PyObject* take_pending() {
-#if PY_VERSION_HEX >= 0x030C0000
-    return PyErr_GetRaisedException();
-#else
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr) return nullptr;
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    return value;
-#endif
-}
-
-// Raises `exception`, consuming the reference.
-void raise(PyObject* exception) {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyErr_SetRaisedException(exception);
-#else
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
-    Py_INCREF(type);
-    PyErr_Restore(type, exception, PyException_GetTraceback(exception));
-#endif
-}
-
 constexpr const char kPanicDoc[] =
     "Raised when the native code of the turnwheel extension fails.\n\n"
     "Like SystemExit, this exception derives from BaseException, so that it will "
@@ -70,9 +43,39 @@ PyObject* type_qualname(PyObject* object) {
 
 }  // namespace
 
-void too_many_positional(const char* full_name, std::size_t parameters, std::size_t given) {
-    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given", full_name, parameters, given,
-                 given == 1 ? "was" : "were");
+PyObject* take_pending() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return nullptr;
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
+void raise(PyObject* exception) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exception);
+#else
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+    Py_INCREF(type);
+    PyErr_Restore(type, exception, PyException_GetTraceback(exception));
+#endif
+}
+
+void too_many_positional(const char* full_name, std::size_t least, std::size_t most, std::size_t given) {
+    const char* verb = given == 1 ? "was" : "were";
+    if (least == most) {
+        PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given", full_name, most, given, verb);
+    } else {
+        PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zu %s given", full_name, least,
+                     most, given, verb);
+    }
 }
 
 void unexpected_keyword(const char* full_name, PyObject* keyword) {

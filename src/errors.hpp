@@ -12,7 +12,8 @@
 namespace turnwheel::errors {
 
 // Argument matching.
-void too_many_positional(const char* full_name, std::size_t parameters, std::size_t given);
+// "takes 2 positional arguments", or "from 1 to 2" where some are optional.
+void too_many_positional(const char* full_name, std::size_t least, std::size_t most, std::size_t given);
 void unexpected_keyword(const char* full_name, PyObject* keyword);
 void multiple_values(const char* full_name, const char* parameter);
 void missing_arguments(const char* full_name, const char* const* names, std::size_t count);
@@ -37,6 +38,11 @@ void sub_interpreters_unsupported();
 
 // An interpreter call failed: makes sure an exception is set.
 void ensure_set();
+
+// The pending exception, normalised, as one owned reference (or null), and
+// raising one again, consuming the reference: on every supported version.
+PyObject* take_pending();
+void raise(PyObject* exception);
 
 // The interpreter could not build a result: prints its error, then panics.
 void api_call_failed();

@@ -61,13 +61,10 @@ constexpr void apply_token(State& state, const Unit* token, std::size_t length) 
     }
 }
 
-// Applies every recognised token, left to right. Returns false, with
-// `target` unchanged, if the text holds a lone surrogate.
-template <class Turns, class State, class Unit>
-constexpr bool apply_units(State& target, const Unit* units, std::size_t size) {
-    // Turning a local copy keeps the state in registers during the scan, and
-    // leaves the target untouched if the text is refused.
-    State state = target;
+// Calls visit(token, length) for every token, left to right. Returns false
+// where the text holds a lone surrogate, having visited the tokens before it.
+template <class Unit, class Visit>
+constexpr bool for_each_token(const Unit* units, std::size_t size, Visit&& visit) {
     // Characters are tested one at a time; none is a separator unless
     // is_separator says so, and only wide text can hold a surrogate.
     const auto refused = [](Unit unit) {
@@ -84,10 +81,38 @@ constexpr bool apply_units(State& target, const Unit* units, std::size_t size) {
         const std::size_t start = at;
         while (++at < size && !is_separator(char32_t(units[at])))
             if (refused(units[at])) return false;
-        apply_token<Turns>(state, units + start, at - start);
+        visit(units + start, at - start);
     }
+    return true;
+}
+
+// Applies every recognised token, left to right. Returns false, with
+// `target` unchanged, if the text holds a lone surrogate.
+template <class Turns, class State, class Unit>
+constexpr bool apply_units(State& target, const Unit* units, std::size_t size) {
+    // Turning a local copy keeps the state in registers during the scan, and
+    // leaves the target untouched if the text is refused.
+    State state = target;
+    if (!for_each_token(units, size, [&](const Unit* token, std::size_t length) { apply_token<Turns>(state, token, length); }))
+        return false;
     target = state;
     return true;
+}
+
+// The move code of a token (face * 3 + 0 clockwise, 1 half turn, 2
+// counter-clockwise), or 18 for a token that is skipped.
+inline constexpr unsigned kSkippedToken = 18;
+
+template <class Unit>
+constexpr unsigned token_code(const Unit* token, std::size_t length) {
+    if (length == 0 || length > 2) return kSkippedToken;
+    unsigned face = 0;
+    while (face < 6 && token[0] != Unit("UDRLFB"[face])) ++face;
+    if (face == 6) return kSkippedToken;
+    if (length == 1) return 3 * face;
+    if (token[1] == Unit('2')) return 3 * face + 1;
+    if (token[1] == Unit('\'') || token[1] == Unit('!')) return 3 * face + 2;
+    return kSkippedToken;
 }
 
 template <class Turns, class State>

@@ -268,13 +268,12 @@ inline constexpr std::array<std::uint8_t, kMoveCodes> kRowOfCode = [] {
     }
     return rows;
 }();
-inline constexpr std::array<std::uint8_t, kRows> kCodeOfRow = [] {
-    std::array<std::uint8_t, kRows> codes{};
-    for (unsigned code = 0; code < kMoveCodes; ++code) codes[kRowOfCode[code]] = std::uint8_t(code);
-    codes[kSkipRow] = 0xFF;
-    return codes;
+// The rows in code order, for arrays of cubes turned by codes.
+inline constexpr std::array<TokenRow, kMoveCodes> kCodeRows = [] {
+    std::array<TokenRow, kMoveCodes> rows{};
+    for (unsigned code = 0; code < kMoveCodes; ++code) rows[code] = kTokenRows[kRowOfCode[code]];
+    return rows;
 }();
-
 // Each lane of a row depends on one source lane alone, so a probe family
 // that puts every 5-bit value in every slot (slot i holds (i + k) mod 32 for
 // k = 0..31, high bits set too) checks a row against its turns on every

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "../cube3x3/state.hpp"
 #include "../cube3x3/token_rows.hpp"
@@ -41,7 +43,7 @@ struct PortableWords {
     }
 };
 
-inline const TokenRow& code_row(std::uint8_t code) { return cube3x3::kTokenRows[cube3x3::kRowOfCode[code]]; }
+inline const TokenRow& code_row(std::uint8_t code) { return cube3x3::kCodeRows[code]; }
 
 template <WordOps Ops, unsigned Words>
 struct BatchOf {
@@ -70,20 +72,46 @@ struct BatchOf {
         }
     }
 
+    // Walks four at a time, whose chains the processor overlaps, and each
+    // two moves at a time, as one pair's row (random_walk.hpp).
     static void scramble(std::uint64_t* out, std::uint8_t* codes, std::size_t first, std::size_t n, std::size_t length,
                          const WalkKey& key) {
         constexpr std::uint64_t solved[2] = {cube3x3::kSolvedCorners, cube3x3::kSolvedEdges};
+        constexpr std::size_t kLanes = 4;
         const Cube start = load(solved);
-        for (std::size_t i = 0; i < n; ++i, out += Words, codes += length) {
-            WalkRandom random(key, first + i);
-            Cube cube = start;
-            unsigned last = cube3x3::kMoveCodes;
-            for (std::size_t j = 0; j < length; ++j) {
-                last = next_move(random, last);
-                codes[j] = std::uint8_t(last);
-                cube = Ops::turn(cube, code_row(std::uint8_t(last)));
+        for (std::size_t i = 0; i < n; i += kLanes) {
+            const std::size_t lanes = n - i < kLanes ? n - i : kLanes;
+            std::uint8_t* moves = codes + i * length;
+            Walk walks[kLanes] = {{key, first + i}, {key, first + i + 1}, {key, first + i + 2}, {key, first + i + 3}};
+            Cube cubes[kLanes] = {start, start, start, start};
+            const auto turn_pair = [&](std::size_t k, std::size_t j, const MovePair& drawn) {
+                std::memcpy(moves + k * length + j, drawn.codes, 2);
+                cubes[k] = Ops::turn(cubes[k], *drawn.row);
+            };
+            const auto turn_move = [&](std::size_t k, std::size_t j, unsigned move) {
+                moves[k * length + j] = std::uint8_t(move);
+                cubes[k] = Ops::turn(cubes[k], code_row(std::uint8_t(move)));
+            };
+            for (std::size_t k = 0; k < lanes && length > 0; ++k) {
+                if (length == 1) {
+                    turn_move(k, 0, walks[k].first_move());
+                } else {
+                    turn_pair(k, 0, walks[k].first_pair());
+                }
             }
-            store(cube, solved, out);
+            if (lanes == kLanes) {
+                // Each lane by a constant index, so that its walk and cube stay in registers.
+                for (std::size_t j = 2; j + 2 <= length; j += 2)
+                    [&]<std::size_t... K>(std::index_sequence<K...>) {
+                        (turn_pair(K, j, walks[K].next_pair()), ...);
+                    }(std::make_index_sequence<kLanes>{});
+            } else {
+                for (std::size_t k = 0; k < lanes; ++k)
+                    for (std::size_t j = 2; j + 2 <= length; j += 2) turn_pair(k, j, walks[k].next_pair());
+            }
+            if (length % 2 != 0 && length > 1)
+                for (std::size_t k = 0; k < lanes; ++k) turn_move(k, length - 1, walks[k].next_move());
+            for (std::size_t k = 0; k < lanes; ++k) store(cubes[k], solved, out + (i + k) * Words);
         }
     }
 };

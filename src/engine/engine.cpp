@@ -7,6 +7,7 @@
 #include <cpuid.h>
 #endif
 
+#include "../cube3x3/notation.hpp"
 #include "../cube3x3/token_rows.hpp"
 
 namespace turnwheel::engine {
@@ -128,8 +129,7 @@ bool text_row(const MoveText& text, cube3x3::TokenRow& row) {
     cube3x3::State probe = cube3x3::kSolved, twisted = cube3x3::kSolved;
     for (unsigned slot = 0; slot < cube3x3::kCornerSlots; ++slot)
         twisted.corners |= std::uint64_t{0x18} << cube3x3::offset_of(slot);
-    const Scanner scan = chosen();
-    if (!scan(probe, text) || !scan(twisted, text)) return false;
+    if (!cube3x3::do_moves(probe, text) || !cube3x3::do_moves(twisted, text)) return false;
     row = cube3x3::row_of(cube3x3::unpack(probe), cube3x3::unpack(twisted));
     return true;
 }
