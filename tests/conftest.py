@@ -15,6 +15,11 @@ settings.register_profile("default", max_examples=200, deadline=None)
 settings.register_profile("emulated", max_examples=40, deadline=None)
 settings.load_profile("default")
 
+
+def emulated():
+    """Whether the suite runs under emulation: the emulated profile is loaded."""
+    return settings.default.max_examples == settings.get_profile("emulated").max_examples
+
 FACES = "UDRLFB"
 QUARTER_TURNS = [f + s for f in FACES for s in ("", "'")]
 FACE_TOKENS = [f + s for f in FACES for s in ("", "'", "2")]

@@ -1,5 +1,6 @@
 #include "arrays.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 #include "messages.hpp"
@@ -65,6 +66,25 @@ void extent(const Py_buffer& view, const char*& begin, const char*& end) {
 PyObject* call1(PyObject* function, PyObject* argument) { return PyObject_CallOneArg(function, argument); }
 
 }  // namespace
+
+TypeName type_name(const Py_buffer& view) {
+    TypeName name{};
+    const char* format = view.format == nullptr ? "B" : view.format;
+    while (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
+    const int bits = int(view.itemsize) * 8;
+    const char* kind = *format == '?' ? "bool" : std::strchr("efdg", *format) != nullptr ? "float"
+                       : *format == 'Z' ? "complex" : *format == 'O' ? "object"
+                       : std::strchr("bhilqn", *format) != nullptr ? "int"
+                       : std::strchr("BHILQN", *format) != nullptr ? "uint" : nullptr;
+    if (kind == nullptr || format[0] == '\0' || format[1] != '\0') {
+        std::snprintf(name.text, sizeof name.text, "format '%.12s'", view.format == nullptr ? "B" : view.format);
+    } else if (*format == '?' || *format == 'O') {
+        std::snprintf(name.text, sizeof name.text, "%s", kind);
+    } else {
+        std::snprintf(name.text, sizeof name.text, "%s%d", kind, bits);
+    }
+    return name;
+}
 
 const char* element_name(Element element) {
     return element == Element::Other ? "another type" : kElementNames[static_cast<int>(element)];
@@ -154,13 +174,15 @@ bool view_of(PyObject* object, Py_buffer& view, PyObject*& converted, bool any_s
 
 // What the view holds, checked: at most kMostDimensions dimensions of
 // integers (or bools) in the machine's byte order.
-bool read_layout(const Call& call, const char* name, const Py_buffer& view, Element& element, Shape& shape) {
+bool read_layout(const Call& call, const char* name, const Py_buffer& view, Element& element, TypeName& type,
+                 Shape& shape) {
     if (view.ndim > kMostDimensions) {
         messages::too_many_dimensions(call, name, view.ndim);
         return false;
     }
     bool foreign_order;
     element = element_of(view, foreign_order);
+    type = type_name(view);
     if (foreign_order) {
         messages::foreign_byte_order(call, name);
         return false;
@@ -180,7 +202,7 @@ bool ArrayIn::acquire(const Call& call, const char* argument, PyObject* argument
         return false;
     }
     viewing_ = true;
-    if (!read_layout(call, name, view_, element, shape)) return false;
+    if (!read_layout(call, name, view_, element, type, shape)) return false;
     bytes = std::size_t(view_.len);
     data = view_.buf;
     if (!contiguous_and_aligned(view_)) {
@@ -249,9 +271,10 @@ bool ArrayOut::adopt(const Call& call, PyObject* out, const Shape& shape, Elemen
     }
     viewing_ = true;
     Shape found;
-    if (!read_layout(call, "out", view_, element, found)) return false;
+    TypeName type;
+    if (!read_layout(call, "out", view_, element, type, found)) return false;
     if (element != wanted && element != alternative) {
-        messages::wrong_element(call, "out", element, wanted == alternative ? element_name(wanted) : "uint64 or int64");
+        messages::wrong_element(call, "out", type, wanted == alternative ? element_name(wanted) : "uint64 (or int64)");
         return false;
     }
     if (!(found == shape)) {

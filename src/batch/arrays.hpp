@@ -16,8 +16,15 @@ namespace turnwheel::batch {
 // The kinds of elements the functions read and write.
 enum class Element : std::uint8_t { U8, I8, U16, I16, U32, I32, U64, I64, Bool, Other };
 
-// A name for an element kind in messages: "uint64", or the buffer's format.
+// A name for an element kind in messages: "uint64".
 const char* element_name(Element element);
+
+// What a buffer holds, named as NumPy names it ("float64", "uint8"), or by
+// its format where no name fits.
+struct TypeName {
+    char text[24];
+};
+TypeName type_name(const Py_buffer& view);
 
 bool is_integer(Element element);
 
@@ -66,6 +73,7 @@ class ArrayIn {
 
     const char* name = "";
     Element element = Element::Other;
+    TypeName type{};
     Shape shape;
     const void* data = nullptr;
     std::size_t bytes = 0;

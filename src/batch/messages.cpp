@@ -99,8 +99,8 @@ void foreign_byte_order(const Call& call, const char* name) {
     PyErr_Format(PyExc_TypeError, "%s: %s must be in this machine's byte order", call.name, name);
 }
 
-void wrong_element(const Call& call, const char* name, Element found, const char* expected) {
-    PyErr_Format(PyExc_TypeError, "%s: %s must hold %s, not %s", call.name, name, expected, element_name(found));
+void wrong_element(const Call& call, const char* name, const TypeName& found, const char* expected) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must hold %s, not %s", call.name, name, expected, found.text);
 }
 
 void wrong_shape(const Call& call, const char* name, const Shape& found, const char* expected) {

@@ -14,6 +14,7 @@ namespace turnwheel::batch {
 
 struct Call;
 struct Shape;
+struct TypeName;
 enum class Element : std::uint8_t;
 
 namespace messages {
@@ -25,7 +26,7 @@ void sub_interpreters_unsupported();
 void not_an_array(const Call& call, const char* name, PyObject* object);
 void too_many_dimensions(const Call& call, const char* name, int dimensions);
 void foreign_byte_order(const Call& call, const char* name);
-void wrong_element(const Call& call, const char* name, Element found, const char* expected);
+void wrong_element(const Call& call, const char* name, const TypeName& found, const char* expected);
 void wrong_shape(const Call& call, const char* name, const Shape& found, const char* expected);
 void wrong_out_shape(const Call& call, const Shape& found, const Shape& expected);
 void read_only_out(const Call& call);
