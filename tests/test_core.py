@@ -102,7 +102,8 @@ def test_core_checks_on_a_32_bit_processor_without_sse(tmp_path):
 # ---- The versions of the move engine at link time ---------------------------------------------
 
 ENGINE = ROOT / "src" / "engine"
-VERSIONS = ["plain", "ssse3", "avx2", "neon"]
+# Each version's files: its reading of move strings and its kernels for many cubes.
+VERSIONS = {name: [name, f"{name}_batch"] for name in ["plain", "ssse3", "avx2", "neon"]}
 
 
 @pytest.fixture(scope="module")
@@ -150,15 +151,20 @@ def mnemonics_of(obj, symbol):
 def test_no_two_versions_of_the_engine_share_a_function_built_differently(unoptimised_objects):
     # A name defined in two versions' objects is one function to the linker, which keeps either copy: each
     # must then be the same code, as the generic headers' functions (built outside every target region) are.
-    versions = {name: unoptimised_objects[name] for name in VERSIONS}
-    functions = {name: defined_functions(obj) for name, obj in versions.items()}
-    levels = {name: {symbol: extension_level(mnemonics_of(obj, symbol)) for symbol in functions[name]}
-              for name, obj in versions.items()}
+    functions, levels = {}, {}
+    for name, files in VERSIONS.items():
+        functions[name], levels[name] = {}, {}
+        for file in files:
+            found = defined_functions(unoptimised_objects[file])
+            functions[name].update(found)
+            levels[name].update({symbol: extension_level(mnemonics_of(unoptimised_objects[file], symbol))
+                                 for symbol in found})
     # The reading of instructions finds what each version is built for.
     assert max(levels["avx2"].values()) == 2 and max(levels["ssse3"].values()) == 1
     assert max(levels["plain"].values()) == 0
     defined = {name: {symbol for symbol, external in found.items() if external} for name, found in functions.items()}
     shared = {symbol for a in VERSIONS for b in VERSIONS if a < b for symbol in defined[a] & defined[b]}
+    assert any("scan_moves" in s for s in defined["avx2"]), defined["avx2"]  # the entries are seen
     differing = {symbol: {name: levels[name][symbol] for name in VERSIONS if symbol in defined[name]}
                  for symbol in shared}
     differing = {symbol: found for symbol, found in differing.items() if len(set(found.values())) > 1}
@@ -170,8 +176,9 @@ def test_core_checks_at_O0_with_avx2_linked_first_on_a_processor_without_avx(uno
     # SSE4.2 but no AVX, so any such copy stops the checks with SIGILL once the SSSE3 version is chosen.
     if shutil.which("qemu-x86_64-static") is None:
         pytest.skip("needs qemu-x86_64-static (Debian: qemu-user-static)")
-    first = [unoptimised_objects[name] for name in ("check_core", "avx2", "ssse3")]
-    rest = [obj for name, obj in unoptimised_objects.items() if name not in ("check_core", "avx2", "ssse3")]
+    order = ["check_core", *VERSIONS["avx2"], *VERSIONS["ssse3"]]
+    first = [unoptimised_objects[name] for name in order]
+    rest = [obj for name, obj in unoptimised_objects.items() if name not in order]
     binary = tmp_path / "check_core_O0"
     subprocess.run([compiler(), *map(str, first + rest), "-o", str(binary)], check=True, timeout=300)
     out = run_emulated("qemu-x86_64-static", "Nehalem", binary)

@@ -1,7 +1,8 @@
-"""Packs a module built elsewhere into a wheel: the module, the type stubs,
-the license, and the sdist's own metadata, under the given tags.
+"""Packs modules built elsewhere into a wheel: the modules (turnwheel and
+turnwheel_batch), their type stubs, the license, and the sdist's own
+metadata, under the given tags.
 
-    python3 tools/make_wheel.py --module FILE --suffix .cpython-39-x86_64-linux-gnu.so \\
+    python3 tools/make_wheel.py --modules DIR --suffix .cpython-39-x86_64-linux-gnu.so \\
         --tag cp39-cp39-manylinux_2_17_x86_64.manylinux2014_x86_64 --pkg-info PKG-INFO --outdir DIR
 
 Entries are sorted and dated from SOURCE_DATE_EPOCH (default: the last
@@ -22,6 +23,7 @@ from email.parser import Parser
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+MODULES = ("turnwheel", "turnwheel_batch")
 
 
 def record_line(name: str, data: bytes) -> str:
@@ -36,8 +38,9 @@ def epoch() -> int:
     return int(out.stdout.strip() or 315532800)
 
 
-def make_wheel(module: Path, suffix: str, tag: str, pkg_info: Path, outdir: Path) -> Path:
-    """Packs `module` as turnwheel<suffix> into a wheel tagged python-abi-platforms in `outdir`."""
+def make_wheel(modules: Path, suffix: str, tag: str, pkg_info: Path, outdir: Path) -> Path:
+    """Packs the modules of the folder `modules` (each NAME<suffix>) into a wheel tagged python-abi-platforms
+    in `outdir`."""
     metadata = pkg_info.read_bytes()
     info = Parser().parsestr(metadata.decode())
     name, version = info["Name"], info["Version"]
@@ -46,8 +49,9 @@ def make_wheel(module: Path, suffix: str, tag: str, pkg_info: Path, outdir: Path
     wheel_text = "Wheel-Version: 1.0\nGenerator: turnwheel tools/make_wheel.py\nRoot-Is-Purelib: false\n"
     wheel_text += "".join(f"Tag: {python}-{abi}-{platform}\n" for platform in platforms.split("."))
     files = {
-        f"{name}{suffix}": module.read_bytes(),
-        "turnwheel-stubs/__init__.pyi": (ROOT / "stubs" / "turnwheel-stubs" / "__init__.pyi").read_bytes(),
+        **{f"{module}{suffix}": (modules / f"{module}{suffix}").read_bytes() for module in MODULES},
+        **{f"{module}-stubs/__init__.pyi": (ROOT / "stubs" / f"{module}-stubs" / "__init__.pyi").read_bytes()
+           for module in MODULES},
         f"{dist_info}/METADATA": metadata,
         f"{dist_info}/WHEEL": wheel_text.encode(),
         f"{dist_info}/licenses/LICENSE": (ROOT / "LICENSE").read_bytes(),
@@ -69,14 +73,14 @@ def make_wheel(module: Path, suffix: str, tag: str, pkg_info: Path, outdir: Path
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description="Pack a prebuilt turnwheel module into a wheel.")
-    parser.add_argument("--module", required=True, type=Path, help="the built module")
+    parser = argparse.ArgumentParser(description="Pack prebuilt turnwheel modules into a wheel.")
+    parser.add_argument("--modules", required=True, type=Path, help="the folder the modules were built in")
     parser.add_argument("--suffix", required=True, help="its file name suffix on the target, e.g. .cpython-39-x86_64-linux-gnu.so")
     parser.add_argument("--tag", required=True, help="python-abi-platform, platforms joined by dots")
     parser.add_argument("--pkg-info", required=True, type=Path, help="the sdist's PKG-INFO")
     parser.add_argument("--outdir", required=True, type=Path)
     args = parser.parse_args()
-    print(make_wheel(args.module, args.suffix, args.tag, args.pkg_info, args.outdir))
+    print(make_wheel(args.modules, args.suffix, args.tag, args.pkg_info, args.outdir))
     return 0
 
 

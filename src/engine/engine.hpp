@@ -1,8 +1,9 @@
-// The move engine: applies a whole move string to an unpacked cube. A
-// tokeniser turns each block of 64 characters into token rows, and the rows
-// are applied two at a time through composed rows. One version per
-// instruction set, each in a file of its own; which one runs is decided
-// once, by what the processor offers.
+// The move engine: applies a whole move string to an unpacked cube, and
+// turns arrays of cubes. A tokeniser turns each block of 64 characters into
+// token rows, and the rows are applied two at a time through composed rows.
+// One version per instruction set, each in files of its own (its operations,
+// its reading of move strings, its kernels for many cubes); which one runs is
+// decided once, by what the processor offers.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,11 @@ enum class Isa : unsigned char { Plain, Ssse3, Avx2, Neon };
 inline constexpr Isa kIsas[] = {Isa::Plain, Isa::Ssse3, Isa::Avx2, Isa::Neon};
 
 const char* name(Isa isa);
+
+// Whether this build has a version for `isa` and this processor runs it;
+// the best such, decided by the order of kIsas.
+bool runs(Isa isa);
+Isa best_isa();
 
 // The version for `isa`, or nullptr if this build has none or this
 // processor cannot run it.
