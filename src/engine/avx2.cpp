@@ -1,4 +1,4 @@
-// The reading of move strings, Avx2's version (avx2_ops.hpp).
+// The reading of move strings with AVX2 (avx2_ops.hpp).
 #include "engine.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,4 +1,4 @@
-// The reading of move strings, Neon's version (neon_ops.hpp).
+// The reading of move strings on NEON (neon_ops.hpp).
 #include "engine.hpp"
 
 #if defined(__ARM_NEON)

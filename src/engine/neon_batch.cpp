@@ -1,4 +1,4 @@
-// Many cubes at once, Neon's version (neon_ops.hpp).
+// Many cubes at once on NEON (neon_ops.hpp).
 #include "engine.hpp"
 
 #if defined(__ARM_NEON)
@@ -8,11 +8,12 @@
 #include "batch.hpp"
 #include "target.hpp"
 
-TURNWHEEL_ISA_BEGIN
+// The kernels are compiled for the version where batch.hpp defines them.
+namespace turnwheel::engine::TURNWHEEL_ISA {
 
 extern const Batch kBatch;
 constinit const Batch kBatch = batch_of<Neon>();
 
-TURNWHEEL_ISA_END
+}  // namespace turnwheel::engine::TURNWHEEL_ISA
 
 #endif

@@ -1,4 +1,4 @@
-// The reading of move strings, Plain's version (plain_ops.hpp).
+// The reading of move strings in plain C++ (plain_ops.hpp).
 #include "engine.hpp"
 
 #define TURNWHEEL_ISA plain

@@ -1,4 +1,4 @@
-// Many cubes at once, Plain's version (plain_ops.hpp).
+// Many cubes at once in plain C++ (plain_ops.hpp).
 #include "engine.hpp"
 
 #define TURNWHEEL_ISA plain
@@ -7,9 +7,10 @@
 #include "batch.hpp"
 #include "target.hpp"
 
-TURNWHEEL_ISA_BEGIN
+// The kernels are compiled for the version where batch.hpp defines them.
+namespace turnwheel::engine::TURNWHEEL_ISA {
 
 extern const Batch kBatch;
 constinit const Batch kBatch = batch_of<Plain>();
 
-TURNWHEEL_ISA_END
+}  // namespace turnwheel::engine::TURNWHEEL_ISA

@@ -1,4 +1,4 @@
-// The reading of move strings, Ssse3's version (ssse3_ops.hpp).
+// The reading of move strings with SSSE3 (ssse3_ops.hpp).
 #include "engine.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)

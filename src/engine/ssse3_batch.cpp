@@ -1,4 +1,4 @@
-// Many cubes at once, Ssse3's version (ssse3_ops.hpp).
+// Many cubes at once with SSSE3 (ssse3_ops.hpp).
 #include "engine.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -9,11 +9,12 @@
 #include "batch.hpp"
 #include "target.hpp"
 
-TURNWHEEL_ISA_BEGIN
+// The kernels are compiled for the version where batch.hpp defines them.
+namespace turnwheel::engine::TURNWHEEL_ISA {
 
 extern const Batch kBatch;
 constinit const Batch kBatch = batch_of<Ssse3>();
 
-TURNWHEEL_ISA_END
+}  // namespace turnwheel::engine::TURNWHEEL_ISA
 
 #endif
