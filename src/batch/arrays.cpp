@@ -174,15 +174,13 @@ bool view_of(PyObject* object, Py_buffer& view, PyObject*& converted, bool any_s
 
 // What the view holds, checked: at most kMostDimensions dimensions of
 // integers (or bools) in the machine's byte order.
-bool read_layout(const Call& call, const char* name, const Py_buffer& view, Element& element, TypeName& type,
-                 Shape& shape) {
+bool read_layout(const Call& call, const char* name, const Py_buffer& view, Element& element, Shape& shape) {
     if (view.ndim > kMostDimensions) {
         messages::too_many_dimensions(call, name, view.ndim);
         return false;
     }
     bool foreign_order;
     element = element_of(view, foreign_order);
-    type = type_name(view);
     if (foreign_order) {
         messages::foreign_byte_order(call, name);
         return false;
@@ -202,7 +200,7 @@ bool ArrayIn::acquire(const Call& call, const char* argument, PyObject* argument
         return false;
     }
     viewing_ = true;
-    if (!read_layout(call, name, view_, element, type, shape)) return false;
+    if (!read_layout(call, name, view_, element, shape)) return false;
     bytes = std::size_t(view_.len);
     data = view_.buf;
     if (!contiguous_and_aligned(view_)) {
@@ -271,10 +269,9 @@ bool ArrayOut::adopt(const Call& call, PyObject* out, const Shape& shape, Elemen
     }
     viewing_ = true;
     Shape found;
-    TypeName type;
-    if (!read_layout(call, "out", view_, element, type, found)) return false;
+    if (!read_layout(call, "out", view_, element, found)) return false;
     if (element != wanted && element != alternative) {
-        messages::wrong_element(call, "out", type, wanted == alternative ? element_name(wanted) : "uint64 (or int64)");
+        messages::wrong_element(call, "out", type_name(view_), wanted == alternative ? element_name(wanted) : "uint64 (or int64)");
         return false;
     }
     if (!(found == shape)) {

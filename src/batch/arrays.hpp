@@ -73,7 +73,6 @@ class ArrayIn {
 
     const char* name = "";
     Element element = Element::Other;
-    TypeName type{};
     Shape shape;
     const void* data = nullptr;
     std::size_t bytes = 0;
@@ -83,6 +82,9 @@ class ArrayIn {
     const T* as() const {
         return static_cast<const T*>(data);
     }
+
+    // What it holds, for a message.
+    TypeName type() const { return type_name(view_); }
 
   private:
     Py_buffer view_{};

@@ -27,7 +27,7 @@ bool StatesArgument::convert(const Call& call, const char* name, PyObject* given
     if (!out.array.acquire(call, name, given)) return false;
     const Element element = out.array.element;
     if (element != Element::U64 && element != Element::I64) {
-        messages::wrong_element(call, name, out.array.type, "uint64 (or int64)");
+        messages::wrong_element(call, name, out.array.type(), "uint64 (or int64)");
         return false;
     }
     const Shape& shape = out.array.shape;
@@ -46,7 +46,7 @@ bool StatesArgument::convert(const Call& call, const char* name, PyObject* given
 bool IntegersArgument::convert(const Call& call, const char* name, PyObject* given, Integers& out) {
     if (!out.array.acquire(call, name, given)) return false;
     if (!is_integer(out.array.element)) {
-        messages::wrong_element(call, name, out.array.type, "integers");
+        messages::wrong_element(call, name, out.array.type(), "integers");
         return false;
     }
     if (out.array.shape.dimensions != 1) {
