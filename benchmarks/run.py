@@ -11,6 +11,12 @@ shared machine are noise, ratios much less so. Peer libraries come from the
 
 from __future__ import annotations
 
+import os
+
+# NumPy's BLAS threads wait busily for work none of these figures gives
+# them, taking a core's share on a small machine.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
 import argparse
 import random
 import shutil
@@ -22,8 +28,10 @@ import threading
 import time
 import timeit
 from pathlib import Path
-from typing import Callable, NamedTuple
+from typing import Callable
 
+from batch import batch_rows
+from figures import Row, at_least, at_most, race
 from turnwheel import Cube2x2, Cube3x3
 
 try:
@@ -34,31 +42,6 @@ except ImportError:  # PyPy
 HERE = Path(__file__).resolve().parent
 FACE_TOKENS = [f + s for f in "UDRLFB" for s in ("", "'", "2")]
 METHODS = {"": "do_{}_move", "'": "do_{}_prime_move"}
-
-
-class Row(NamedTuple):
-    figure: str
-    value: str
-    bar: str
-    ok: bool | None  # None: not measured
-
-
-def race(entries: dict[str, tuple[str, dict]], number: int, rounds: int) -> dict[str, float]:
-    """Best seconds per execution of each statement, timed in interleaved rounds."""
-    timers = {name: timeit.Timer(stmt, globals=env) for name, (stmt, env) in entries.items()}
-    best = dict.fromkeys(timers, float("inf"))
-    for _ in range(rounds):
-        for name, timer in timers.items():
-            best[name] = min(best[name], timer.timeit(number) / number)
-    return best
-
-
-def at_most(figure: str, value: float, bar: float, unit: str = "x") -> Row:
-    return Row(figure, f"{value:.3f}{unit}", f"<= {bar:g}{unit}", value <= bar)
-
-
-def at_least(figure: str, value: float, bar: float, unit: str) -> Row:
-    return Row(figure, f"{value:,.1f}{unit}", f">= {bar:g}{unit}", value >= bar)
 
 
 def scramble(count: int, seed: int = 2026) -> list[str]:
@@ -442,6 +425,7 @@ def main() -> int:
     census = census_rows(scale)
     rows += census
     rows += corner_database_rows(scale, census_seconds_of(census))
+    rows += batch_rows(scale, max(3, rounds // 2))
     print_table(rows)
     missed = [r.figure for r in rows if r.ok is False]
     print(f"\n{len([r for r in rows if r.ok])} bars met, {len(missed)} not met")
