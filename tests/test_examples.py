@@ -16,7 +16,7 @@ def run(*args):
     return subprocess.run([sys.executable, *map(str, args)], capture_output=True, text=True, timeout=120)
 
 
-@pytest.mark.parametrize("name", ["tour.py", "scramble.py", "order.py", "census.py"])
+@pytest.mark.parametrize("name", ["tour.py", "scramble.py", "order.py", "census.py", "scramble_dataset.py"])
 def test_help_is_a_usage_not_a_run(name):
     result = run(EXAMPLES / name, "--help")
     assert result.returncode == 0, result.stderr
@@ -74,3 +74,23 @@ def test_census_counts_the_first_levels(threads):
     counts = [int(line.split()[1].replace(",", "")) for line in lines[1:-1]]
     assert counts == model_census(4)
     assert lines[-1].startswith(f"total {sum(counts):,} positions in ")
+
+
+def test_scramble_dataset_writes_consistent_scrambles(tmp_path):
+    np = pytest.importorskip("numpy")
+    import turnwheel_batch as tb
+
+    out = tmp_path / "set.npz"
+    result = run(EXAMPLES / "scramble_dataset.py", "--count", 300, "--length", 6, "--every-length", "--seed", 4,
+                 "--out", out)
+    assert result.returncode == 0, result.stderr
+    data = np.load(out)
+    assert data["lengths"].tolist()[:7] == [1, 2, 3, 4, 5, 6, 1]
+    for state, codes, length in zip(data["states"], data["codes"], data["lengths"]):
+        assert (codes[length:] == -1).all() and (codes[:length] >= 0).all()
+        assert np.array_equal(tb.apply(tb.solved(1), codes[:length])[0], state)
+    assert np.array_equal(data["facelets"], tb.facelets(data["states"]))
+    again = tmp_path / "again.npz"
+    run(EXAMPLES / "scramble_dataset.py", "--count", 300, "--length", 6, "--every-length", "--seed", 4, "--out", again)
+    assert np.array_equal(np.load(again)["codes"], data["codes"])
+    assert run(EXAMPLES / "scramble_dataset.py", "--count", 0).returncode == 2
