@@ -85,7 +85,7 @@ def main() -> None:
     args = parser.parse_args()
     start = time.perf_counter()
     data = make(args.count, args.length, args.every_length, args.size, args.seed, args.one_hot, args.quiet)
-    np.savez(args.out, **data)
+    np.savez(args.out, states=data["states"], codes=data["codes"], facelets=data["facelets"], lengths=data["lengths"])
     seconds = time.perf_counter() - start
     print(f"{args.count:,} scrambles of {'1 to ' if args.every_length else ''}{args.length} moves in {seconds:.1f} s, "
           f"written to {args.out}: " + ", ".join(f"{name} {array.shape}" for name, array in data.items()))

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 echo "== stubtest"
-"$python" -m mypy.stubtest turnwheel
+"$python" -m mypy.stubtest turnwheel turnwheel_batch
 echo "== mypy --strict examples"
 examples=(examples/*.py)
 if ! "$python" -c 'import numpy, distributed, rich' >/dev/null 2>&1; then
@@ -34,5 +34,8 @@ pyright_lines=$("$python" -m pyright --pythonpath "$executable" probe.py 2>&1 \
 echo "== probe: expected errors on lines: $expected"
 echo "   mypy reported:    $mypy_lines"
 echo "   pyright reported: $pyright_lines"
-[ "$mypy_lines" = "$expected" ] && [ "$pyright_lines" = "$expected" ]
+if [ "$mypy_lines" != "$expected" ] || [ "$pyright_lines" != "$expected" ]; then
+    echo "the checkers do not report exactly the lines marked error" >&2
+    exit 1
+fi
 echo "both checkers use the stubs"

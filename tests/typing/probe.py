@@ -21,3 +21,19 @@ small.rotate_edges(0, 5, 10, 15, 0)  # error
 big.rotate_edges(0, 5, 10, 15)  # error
 big.rotate_edges(0.5, 5, 10, 15, 0)  # error
 Cube3x3(1)  # error
+
+import numpy as np
+import turnwheel_batch as tb
+
+states = tb.solved(4)
+moved = tb.apply(states, "R U", threads=2)
+children = tb.children(moved, [0, 5], out=np.empty((4, 2, 2), np.uint64))
+walks, codes = tb.scramble(10, 20, size=2, seed=np.random.default_rng(1))
+index: np.ndarray = tb.corner_index(walks) + tb.edge_index(states, (0, 3))
+colours = tb.facelets(states, one_hot=True)
+text: str = tb.move_text(codes[0])
+tb.apply(states, "R", out=states, threads=None)
+
+tb.apply(states)  # error
+tb.move_codes(5)  # error
+tb.scramble(10, 20, 3)  # error
