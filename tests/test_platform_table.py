@@ -21,14 +21,16 @@ def test_readme_shows_the_table_of_targets():
 
 
 @pytest.mark.parametrize("row, refusal", [
-    ("manylinux_2_17_s390x s390x-linux-gnu.2.17 - 3.12 headers:pyenv -",
+    ("manylinux_2_17_s390x s390x-linux-gnu.2.17 - 3.12 headers:pyenv - -",
      "s390x is 64-bit big-endian, and the host's headers (pyenv) are 64-bit little-endian"),
-    ("manylinux_2_17_i686 x86-linux-gnu.2.17 i686 3.11 headers:pyenv -",
+    ("manylinux_2_17_i686 x86-linux-gnu.2.17 i686 3.11 headers:pyenv - -",
      "x86 is 32-bit little-endian, and the host's headers (pyenv) are 64-bit little-endian"),
-    ("manylinux_2_36_loongarch64 loongarch64-linux-gnu.2.36 - 3.13 debian:forky qemu",
+    ("manylinux_2_36_loongarch64 loongarch64-linux-gnu.2.36 - 3.13 debian:forky qemu -",
      "loongarch64 has no line in arches.txt"),
-    ("musllinux_1_2_x86_64 x86_64-linux-musl - 3.9 source native",
+    ("musllinux_1_2_x86_64 x86_64-linux-musl - 3.9 source native pypi",
      "two jobs named build musllinux_1_2_x86_64-3.9"),
+    ("musllinux_1_2_x86_64 x86_64-linux-musl - 3.10 source native debian",
+     "NumPy from debian for a row that does not run or has no Debian root"),
 ])
 def test_the_driver_refuses_a_table_it_would_build_wrongly(tmp_path, row, refusal):
     shutil.copytree(ROOT / "tools", tmp_path / "tools", ignore=shutil.ignore_patterns("__pycache__"))

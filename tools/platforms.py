@@ -99,6 +99,7 @@ class Row:
     pythons: list[str]
     source: str
     runs: str
+    numpy: str  # pypi, debian or -
 
     @property
     def arch(self) -> str:
@@ -117,8 +118,12 @@ def read_table() -> list[Row]:
     rows = []
     for line in (TOOLS / "targets.txt").read_text().splitlines():
         if line.strip() and not line.startswith("#"):
-            platform, zig, cpu, pythons, source, runs = line.split()
-            row = Row(platform, zig, None if cpu == "-" else cpu, pythons.split(","), source, runs)
+            platform, zig, cpu, pythons, source, runs, numpy = line.split()
+            row = Row(platform, zig, None if cpu == "-" else cpu, pythons.split(","), source, runs, numpy)
+            if numpy not in ("pypi", "debian", "-") or (numpy != "-" and runs == "-") or (
+                    numpy == "debian" and not source.startswith("debian:")):
+                raise SystemExit(f"targets.txt: NumPy from {numpy} for a row that does not run or has no Debian "
+                                 f"root: {line}")
             if row.arch not in ARCHES:
                 raise SystemExit(f"targets.txt: {row.arch} has no line in arches.txt: {line}")
             host, target = ARCHES[HOST_ARCH], row.facts
@@ -308,6 +313,7 @@ def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
             packages |= {"python3-venv"} if not version.startswith("pp") else set()
             # pyright runs on node, which needs the C++ library.
             packages |= {"libstdc++6"} if type_checked_here(row, version) else set()
+        packages |= {"python3-numpy"} if row.numpy == "debian" else set()
     return chroots
 
 
@@ -402,7 +408,10 @@ class Platforms:
         import tomllib  # 3.11: the driver runs on the host's python3; --markdown on any
 
         extras = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["optional-dependencies"]
-        self.test_requirements, self.typing_requirements = extras["test"], extras["typing"]
+        # The test tools are pure Python, one wheelhouse for every platform; NumPy is the row's own (numpy_wheel).
+        self.test_requirements = [r for r in extras["test"] if not r.startswith("numpy")]
+        self.numpy_requirement = next(r for r in extras["test"] if r.startswith("numpy"))
+        self.typing_requirements = extras["typing"]
         self.chroots = chroot_packages(rows)
         self.interpreters: list[Interpreter] = []
         self.pkg_info = work / "PKG-INFO"
@@ -647,6 +656,29 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
 
     test_tools_lock = threading.Lock()
 
+    def numpy_wheel(self, interpreter: Interpreter, log) -> Path:
+        """NumPy's binary wheel for the interpreter from PyPI, unpacked on the host (and byte-compiled there by
+        the same CPython version where pyenv has it) and copied into its root: the path where it finds it."""
+        arch = interpreter.row.facts.wheel
+        if interpreter.row.libc == "musl":
+            platforms = [f"musllinux_1_{minor}_{arch}" for minor in (1, 2)]
+        else:  # every glibc from manylinux2014's to the roots' and the host's (2.36 and newer)
+            platforms = [f"manylinux_2_{minor}_{arch}" for minor in range(17, 37)] + [f"manylinux2014_{arch}"]
+        xy = interpreter.minor.replace(".", "")
+        abi = f"pypy{xy}_pp73" if interpreter.pypy else f"cp{xy}{'t' if interpreter.version.endswith('t') else ''}"
+        inside = Path("/tmp") / "turnwheel-numpy" / interpreter.name
+        place = (interpreter.root or Path("/")) / inside.relative_to("/")
+        download = self.work / "numpy" / interpreter.name
+        run([sys.executable, "-m", "pip", "download", "-q", "--no-deps", "--only-binary=:all:", "--python-version",
+             interpreter.minor, "--implementation", "pp" if interpreter.pypy else "cp", "--abi", abi,
+             *(f"--platform={platform}" for platform in platforms), "-d", download, self.numpy_requirement], log)
+        shutil.rmtree(place, ignore_errors=True)
+        zipfile.ZipFile(next(download.glob("numpy-*.whl"))).extractall(place)
+        if not interpreter.pypy:
+            with contextlib.suppress(RuntimeError):  # no such CPython here: it compiles at first import
+                run([pyenv_prefix(interpreter.minor) / "bin" / "python", "-m", "compileall", "-q", place], log)
+        return inside
+
     def clean_up(self) -> None:
         for made in self.test_tools_made:
             if isinstance(made, tuple):
@@ -662,16 +694,21 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
         shutil.copy(wheel, place / "wheels")
         shutil.copytree(ROOT / "tests", place / "tests")
         pip = next((place / "wheels").glob("pip-*.whl")).name
-        tools = self.test_tools(interpreter, log)
+        paths = [str(self.test_tools(interpreter, log))]
+        if interpreter.row.numpy == "pypi":
+            paths.append(str(self.numpy_wheel(interpreter, log)))
         python = f"{inside}/venv/bin/python"
-        interpreter.run([interpreter.program, "-m", "venv", "--without-pip", f"{inside}/venv"], log)
+        # Debian's python3-numpy is the root's own, in its system site-packages.
+        shared = ["--system-site-packages"] if interpreter.row.numpy == "debian" else []
+        interpreter.run([interpreter.program, "-m", "venv", "--without-pip", *shared, f"{inside}/venv"], log)
         # pip itself installs the wheel: it must take the wheel's tags for this interpreter's.
         interpreter.run([python, f"{inside}/wheels/{pip}/pip", "install", "-q", "--no-compile", "--no-index",
                          "--no-deps", f"{inside}/wheels/{wheel.name}"], log)
         emulated = ["--hypothesis-profile=emulated"] if interpreter.row.runs == "qemu" else []
         interpreter.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "--durations=5", *emulated,
                          "--rootdir", str(inside), f"{inside}/tests"], log,
-                        env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name, "PYTHONPATH": str(tools)})
+                        env={"TURNWHEEL_INSTALLED_WHEEL": wheel.name, "PYTHONPATH": ":".join(paths),
+                             **({"TURNWHEEL_REQUIRE_BATCH": "1"} if interpreter.row.numpy != "-" else {})})
         if type_checked_here(interpreter.row, interpreter.version):
             # The type checkers come from PyPI over the network: pyright's node is not in the wheelhouse.
             shutil.copytree(ROOT / "examples", place / "examples")
@@ -680,6 +717,7 @@ ZIG_LOCAL_CACHE_DIR={CACHE / "zig-objects" / build.parent.name} exec {self.zig} 
                              *self.typing_requirements], log)
             interpreter.run(["bash", f"{inside}/tools/typecheck.sh", python], log)
         shutil.rmtree(place, ignore_errors=True)
+        shutil.rmtree((interpreter.root or Path("/")) / "tmp" / "turnwheel-numpy" / interpreter.name, ignore_errors=True)
 
     def core_job(self, row: Row) -> Job:
         """The core's checks as a static program for the row's processor, run there."""
@@ -743,6 +781,8 @@ def markdown(rows: list[Row]) -> str:
             tested = "built (-Werror) against those headers, auditwheel; not run"
         else:
             tested = f"auditwheel, then the whole suite against the installed wheel, {where}"
+            tested += {"pypi": ", NumPy from its wheel", "debian": ", NumPy from Debian",
+                       "-": " (no NumPy for it: turnwheel_batch's tests skip)"}[row.numpy]
             if all(type_checked_here(row, version) for version in row.pythons):
                 tested += ", and the type checks (stubtest, mypy, pyright)"
         if row.source.startswith(("compile", "headers")):
