@@ -1,5 +1,6 @@
 """Runs every member of both classes, every error path and every re-entrance
-case once per round. Used by the leak tests and by tools/valgrind.sh."""
+case once per round, and every function of turnwheel_batch with its error
+paths where NumPy is there. Used by the leak tests and by tools/valgrind.sh."""
 
 from __future__ import annotations
 
@@ -68,11 +69,59 @@ def round_of_calls(text: str = "R U R' U' F2 B! L\u3000D2 x") -> None:
     broken.do_moves("R U")
 
 
+def round_of_batch_calls(rows: int = 3) -> None:
+    import numpy as np
+    import turnwheel_batch as tb
+
+    big, small = tb.solved(rows), tb.solved(rows, 2)
+    for states in (big, small):
+        tb.apply(states, "R U2 F' x")
+        tb.apply(states, [0, 5, 17], out=states.copy(), threads=1)
+        tb.step(states, np.arange(rows) % 18)
+        tb.children(states)
+        tb.children(states, "R U", out=np.empty((rows, 2, *states.shape[1:]), np.int64))
+        tb.inverse(states, out=states.copy())
+        tb.facelets(states, one_hot=True)
+        tb.is_solved(states)
+        tb.corner_index(states)
+        tb.apply(np.repeat(states, 2, axis=0)[::2], "R")  # strided: copied once
+        tb.apply(states.astype(np.int64), "L")
+        expect(TypeError, lambda: tb.apply(states.astype(float), "R"))
+        expect(ValueError, lambda: tb.step(states, [18] * rows))
+        expect(UnicodeEncodeError, lambda: tb.apply(states, "R \ud800"))
+    read_only = big.copy()
+    read_only.flags.writeable = False
+    expect(ValueError, lambda: tb.apply(read_only, "R", out=read_only))
+    expect(ValueError, lambda: tb.inverse(np.array([[0x398A418820, 0]], np.uint64)))
+    expect(ValueError, lambda: tb.corner_words([-1]))
+    expect(ValueError, lambda: tb.edge_index(big, (0, 0)))
+    expect(TypeError, lambda: tb.apply(big))
+    expect(TypeError, lambda: tb.apply(big, "R", threads=1, nothing=2))
+    expect(TypeError, lambda: tb.apply("not an array", "R"))
+    tb.edge_index(big, (0, 1, 2))
+    tb.edge_words([0, 5], 3)
+    tb.corner_words([0, 7])
+    tb.scramble(rows, 5, seed=1)
+    tb.scramble(rows, 4, size=2, seed=np.random.default_rng(1))
+    tb.move_codes("R U F!")
+    tb.move_text([0, 1])
+
+
 def main() -> None:
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 20
+    try:
+        import numpy  # noqa: F401
+    except ImportError:
+        batch = False
+    else:
+        batch = True
     for _ in range(rounds):
         round_of_calls()
-    print(f"{rounds} rounds of every member and error path: done")
+        if batch:
+            round_of_batch_calls()
+    if batch:  # once, split over threads
+        round_of_batch_calls(rows=40000)
+    print(f"{rounds} rounds of every member and error path: done{' (and turnwheel_batch)' if batch else ''}")
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ import pytest
 from turnwheel import Cube2x2, Cube3x3
 
 from conftest import PYPY
-from exercise import Index, round_of_calls
+from exercise import Index, round_of_batch_calls, round_of_calls
 
 try:
     import tracemalloc
@@ -45,6 +45,36 @@ def test_traced_memory_does_not_grow():
     finally:
         tracemalloc.stop()
     assert growth[-1] < 16 * 1024, growth
+
+
+@needs_tracemalloc
+def test_arrays_of_cubes_leave_no_memory_and_no_references_behind():
+    np = pytest.importorskip("numpy")
+    states = np.array([[0x398A418820, 0x05A928398A418820]] * 5, dtype=np.uint64)
+    import turnwheel_batch as tb
+
+    for _ in range(50):  # caches settle
+        round_of_batch_calls()
+    counts = sys.getrefcount(states), sys.getrefcount(tb.solved)
+    growth = []
+    tracemalloc.start()
+    try:
+        for _ in range(4):
+            gc.collect()
+            before = tracemalloc.get_traced_memory()[0]
+            for _ in range(200):
+                round_of_batch_calls()
+                tb.apply(states, "R", out=states)
+                with pytest.raises(ValueError):
+                    tb.step(states, [99] * 5, out=states)
+            gc.collect()
+            growth.append(tracemalloc.get_traced_memory()[0] - before)
+            if len(growth) > 1 and growth[-1] < 16 * 1024:
+                break
+    finally:
+        tracemalloc.stop()
+    assert growth[-1] < 16 * 1024, growth
+    assert (sys.getrefcount(states), sys.getrefcount(tb.solved)) == counts
 
 
 @pytest.mark.skipif(not Path("/proc/self/statm").exists(), reason="needs /proc")

@@ -30,7 +30,10 @@ export TURNWHEEL_SANITIZED=1   # tests that measure resident memory step aside
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== sanitizers: $("$work/venv/bin/python" --version), ASan runtime $runtime"
-so=$("$work/venv/bin/python" -c "import turnwheel; print(turnwheel.__file__)")
-if ! nm -D "$so" | grep -q __asan_report; then echo "the module is not instrumented" >&2; exit 1; fi
+for module in turnwheel turnwheel_batch; do
+    so=$("$work/venv/bin/python" -c "import $module; print($module.__file__)")
+    if ! nm -D "$so" | grep -q __asan_report; then echo "$module is not instrumented" >&2; exit 1; fi
+done
+export TURNWHEEL_REQUIRE_BATCH=1 OPENBLAS_NUM_THREADS=1
 "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$@" 2>&1 | tail -n 40
 exit "${PIPESTATUS[0]}"
