@@ -80,7 +80,12 @@ extract_root() {
     local root="$chroots/$name"
     # What debootstrap's smallest variant would give the tools that run there.
     local base="bash coreutils findutils grep libc-bin sed"
-    if [ -e "$root/.complete" ] && [ "$(cat "$root/.packages")" = "$packages" ]; then echo "$root"; return; fi
+    # The way a root is made, which a root made another way is made again for.
+    local recipe="2: alternatives' links"
+    if [ -e "$root/.complete" ] && [ "$(cat "$root/.packages")" = "$packages" ] && [ "$(cat "$root/.complete")" = "$recipe" ]; then
+        echo "$root"
+        return
+    fi
     echo "== extracting $suite ($arch) into $root" >&2
     unmount_below "$root"
     rm -rf --one-file-system "$root" "$root.partial"
@@ -102,13 +107,20 @@ extract_root() {
         fi
         [ -e "$root.partial/tree/usr/$dir" ] && ln -sfn "usr/$dir" "$root.partial/tree/$dir"
     done
+    # The links that update-alternatives would make: BLAS and LAPACK, which Debian's NumPy loads.
+    local alternative
+    for alternative in "$root.partial"/tree/usr/lib/*/{blas,lapack}/lib*.so.3; do
+        [ -e "$alternative" ] || continue
+        ln -sfn "$(basename "$(dirname "$alternative")")/$(basename "$alternative")" \
+            "$(dirname "$(dirname "$alternative")")/$(basename "$alternative")"
+    done
     (cd "$root.partial/tree" && mkdir -p proc dev tmp root etc/ssl/certs && chmod 1777 tmp
      [ -e bin/sh ] || ln -s bash bin/sh
      echo "root:x:0:0:root:/root:/bin/bash" > etc/passwd && echo "root:x:0:" > etc/group)
     mv "$root.partial/tree" "$root"
     rm -rf "$root.partial"
     echo "$packages" > "$root/.packages"
-    touch "$root/.complete"
+    echo "$recipe" > "$root/.complete"
     echo "$root"
 }
 

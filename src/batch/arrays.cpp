@@ -45,7 +45,8 @@ Element element_of(const Py_buffer& view, bool& foreign_order) {
     }
 }
 
-bool contiguous_and_aligned(const Py_buffer& view) {
+// (Not const: PyPy declares PyBuffer_IsContiguous without it.)
+bool contiguous_and_aligned(Py_buffer& view) {
     const auto address = reinterpret_cast<std::uintptr_t>(view.buf);
     return PyBuffer_IsContiguous(&view, 'C') && (view.itemsize == 0 || address % std::uintptr_t(view.itemsize) == 0);
 }
