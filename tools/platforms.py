@@ -313,7 +313,8 @@ def chroot_packages(rows: list[Row]) -> dict[str, tuple[str, str, set[str]]]:
             packages |= {"python3-venv"} if not version.startswith("pp") else set()
             # pyright runs on node, which needs the C++ library.
             packages |= {"libstdc++6"} if type_checked_here(row, version) else set()
-        packages |= {"python3-numpy"} if row.numpy == "debian" else set()
+        # Debian's NumPy, or the C++ library that NumPy's manylinux wheels expect of the system.
+        packages |= {"debian": {"python3-numpy"}, "pypi": {"libstdc++6"}}.get(row.numpy, set())
     return chroots
 
 
