@@ -212,6 +212,67 @@ class TestIndexes:
         assert distinct(tb.corner_index(everything)).size == everything.size == 3674160
 
 
+def bits_of(indexes, size):
+    bits = np.zeros(size, dtype=bool)
+    bits[indexes] = True
+    return np.packbits(bits, bitorder="little")
+
+
+def search_levels(pattern, backward_from=None, depth=None, **options):
+    """The levels of a breadth-first search by next_level, as bitmaps; backward from a level on."""
+    size = tb.pattern_size(pattern)
+    frontier = bits_of([0], size)
+    seen, levels = frontier.copy(), [frontier]
+    while levels[-1].any() and (depth is None or len(levels) <= depth):
+        backward = backward_from is not None and len(levels) >= backward_from
+        new = tb.next_level(levels[-1], seen, pattern, backward=backward, **options)
+        seen |= new
+        levels.append(new)
+    return [level for level in levels if level.any()]
+
+
+def counts_of(levels):
+    return [int(np.unpackbits(level).sum()) for level in levels]
+
+
+class TestSearch:
+    def test_a_search_of_the_corners_finds_their_published_levels(self):
+        levels = search_levels("corners", depth=5)
+        assert counts_of(levels) == [1, 18, 243, 2874, 28000, 205416]
+        # The second level is the children of the first, found by words.
+        first = tb.corner_words(np.flatnonzero(np.unpackbits(levels[1], bitorder="little")))
+        children = tb.corner_index(tb.children(first).ravel())
+        expected = np.setdiff1d(children, np.flatnonzero(np.unpackbits(levels[0] | levels[1], bitorder="little")))
+        assert np.array_equal(np.flatnonzero(np.unpackbits(levels[2], bitorder="little")), expected)
+
+    def test_forward_and_backward_levels_agree_and_cover_the_pattern(self):
+        forward = search_levels(3)
+        assert sum(counts_of(forward)) == tb.pattern_size(3) == 12 * 11 * 10 * 8
+        assert all(np.array_equal(a, b) for a, b in zip(forward, search_levels(3, backward_from=1)))
+        assert all(np.array_equal(a, b) for a, b in zip(search_levels((5, 2, 9)), search_levels((5, 2, 9),
+                                                                                                backward_from=3)))
+
+    def test_ranges_and_threads_make_the_same_level(self):
+        levels = search_levels(5, depth=5)  # 3,041,280 positions
+        frontier, seen = levels[-1], np.bitwise_or.reduce(levels)
+        whole = tb.next_level(frontier, seen, 5, threads=1)
+        assert np.array_equal(tb.next_level(frontier, seen, 5, threads=2), whole)
+        for backward in (False, True):
+            parts = np.zeros_like(whole)
+            for begin, end in [(0, 100003), (100003, 2000000), (2000000, None)]:
+                tb.next_level(frontier, seen, 5, begin=begin, end=end, backward=backward, out=parts)
+            assert np.array_equal(parts, whole)
+
+    def test_bad_bitmaps_and_ranges_are_refused(self):
+        size = tb.pattern_size(2)
+        good = bits_of([0], size)
+        refused(lambda: tb.next_level(good[:-1], good, 2), ValueError, "frontier must be a bitmap of the pattern's 528")
+        refused(lambda: tb.next_level(good, good.astype(np.int16), 2), TypeError, "seen must hold uint8")
+        refused(lambda: tb.next_level(good, good, 2, begin=10, end=5), ValueError, "0 <= begin <= end <= 528")
+        refused(lambda: tb.next_level(good, good, "edges"), ValueError, 'pattern must be "corners" or a pattern of edges')
+        assert tb.pattern_size() == 88179840 and tb.pattern_size(8) == 5109350400
+
+
 class TestNetsAndInverses:
     @pytest.mark.parametrize("size", [3, 2])
     def test_facelets_are_the_letters_of_str(self, size):

@@ -108,6 +108,8 @@ bool ThreadsArgument::convert(const Call& call, const char* name, PyObject* give
 }
 
 bool CountArgument::convert(const Call& call, const char* name, PyObject* given, std::size_t& out) {
+    out = 0;
+    if (given == nullptr) return true;  // an optional count (begin=0)
     long long value;
     if (!as_long_long(call, name, given, value)) return false;
     if (value < 0) {
@@ -186,6 +188,45 @@ bool EdgePatternArgument::convert(const Call& call, const char*, PyObject* given
     }
     out.count = unsigned(count);
     return true;
+}
+
+}  // namespace turnwheel::batch
+
+namespace turnwheel::batch {
+
+std::uint64_t size_of(const Pattern& pattern) {
+    return pattern.corners ? cube3x3::kCornerPositions : cube3x3::edge_positions(pattern.edges.count);
+}
+
+bool PatternArgument::convert(const Call& call, const char* name, PyObject* given, Pattern& out) {
+    out = Pattern{};
+    if (given == nullptr || (PyUnicode_Check(given) && PyUnicode_CompareWithASCIIString(given, "corners") == 0))
+        return true;
+    if (PyUnicode_Check(given)) {
+        messages::not_a_pattern(call, name, given);
+        return false;
+    }
+    out.corners = false;
+    return EdgePatternArgument::convert(call, name, given, out.edges);
+}
+
+bool BitmapArgument::convert(const Call& call, const char* name, PyObject* given, Bitmap& out) {
+    if (!out.array.acquire(call, name, given)) return false;
+    if (out.array.element != Element::U8) {
+        messages::wrong_element(call, name, out.array.type(), "uint8 (a bitmap, as numpy.packbits makes)");
+        return false;
+    }
+    if (out.array.shape.dimensions != 1) {
+        messages::wrong_shape(call, name, out.array.shape, "(bytes,)");
+        return false;
+    }
+    return true;
+}
+
+bool EndArgument::convert(const Call& call, const char* name, PyObject* given, std::size_t& out) {
+    out = kToTheEnd;
+    if (given == nullptr || given == Py_None) return true;
+    return CountArgument::convert(call, name, given, out);
 }
 
 }  // namespace turnwheel::batch

@@ -109,4 +109,35 @@ struct EdgePatternArgument {
     static bool convert(const Call& call, const char* name, PyObject* given, cube3x3::EdgePattern& out);
 };
 
+// `pattern=`: the corners ("corners", the default), or a pattern of edges as
+// `edges=` takes it.
+struct Pattern {
+    bool corners = true;
+    cube3x3::EdgePattern edges{};
+};
+std::uint64_t size_of(const Pattern& pattern);
+
+struct PatternArgument {
+    using type = Pattern;
+    static bool convert(const Call& call, const char* name, PyObject* given, Pattern& out);
+};
+
+// A bitmap of a pattern's index space: one-dimensional uint8, bit i in bit
+// i % 8 of byte i / 8 (numpy.packbits with bitorder="little").
+struct Bitmap {
+    ArrayIn array;
+};
+
+struct BitmapArgument {
+    using type = Bitmap;
+    static bool convert(const Call& call, const char* name, PyObject* given, Bitmap& out);
+};
+
+// `end=`: a position, or None (absent) for the end of the index space.
+inline constexpr std::size_t kToTheEnd = ~std::size_t{0};
+struct EndArgument {
+    using type = std::size_t;
+    static bool convert(const Call& call, const char* name, PyObject* given, std::size_t& out);
+};
+
 }  // namespace turnwheel::batch

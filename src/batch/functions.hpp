@@ -26,5 +26,8 @@ PyObject* is_solved(const Call& call, States& states, const unsigned& threads);
 PyObject* inverse(const Call& call, States& states, PyObject* const& out, const unsigned& threads);
 PyObject* move_codes(const Call& call, TextArgument::type& text);
 PyObject* move_text(const Call& call, Integers& codes);
+PyObject* pattern_size(const Call& call, const Pattern& pattern);
+PyObject* next_level(const Call& call, Bitmap& frontier, Bitmap& seen, const Pattern& pattern, const std::size_t& begin,
+                     const std::size_t& end, const bool& backward, PyObject* const& out, const unsigned& threads);
 
 }  // namespace turnwheel::batch

@@ -180,4 +180,20 @@ void too_large(const Call& call, const char* what) {
     PyErr_Format(PyExc_ValueError, "%s: %s would not fit in memory", call.name, what);
 }
 
+void not_a_pattern(const Call& call, const char* name, PyObject* object) {
+    PyErr_Format(PyExc_ValueError, "%s: %s must be \"corners\" or a pattern of edges (a count or piece ids), not %R",
+                 call.name, name, object);
+}
+
+void bad_range(const Call& call, std::uint64_t begin, std::uint64_t end, std::uint64_t size) {
+    PyErr_Format(PyExc_ValueError, "%s: begin and end must be 0 <= begin <= end <= %llu, not %llu and %llu", call.name,
+                 static_cast<unsigned long long>(size), static_cast<unsigned long long>(begin),
+                 static_cast<unsigned long long>(end));
+}
+
+void wrong_bitmap(const Call& call, const char* name, std::size_t found, std::uint64_t bytes, std::uint64_t size) {
+    PyErr_Format(PyExc_ValueError, "%s: %s must be a bitmap of the pattern's %llu positions, %llu bytes, not %zu", call.name,
+                 name, static_cast<unsigned long long>(size), static_cast<unsigned long long>(bytes), found);
+}
+
 }  // namespace turnwheel::batch::messages

@@ -49,6 +49,9 @@ void not_a_str(const Call& call, const char* name, PyObject* object);
 void not_an_edge_pattern(const Call& call, PyObject* object);
 void not_a_flag(const Call& call, const char* name, PyObject* object);
 void too_large(const Call& call, const char* what);
+void not_a_pattern(const Call& call, const char* name, PyObject* object);
+void bad_range(const Call& call, std::uint64_t begin, std::uint64_t end, std::uint64_t size);
+void wrong_bitmap(const Call& call, const char* name, std::size_t found, std::uint64_t bytes, std::uint64_t size);
 
 }  // namespace messages
 }  // namespace turnwheel::batch

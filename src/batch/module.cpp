@@ -48,6 +48,15 @@ PyMethodDef methods[] = {
     function<"move_codes", move_codes, "The codes of the moves of a move string, as do_moves reads it.",
              Param<"text", TextArgument>>(),
     function<"move_text", move_text, "A move string of move codes.", Param<"codes", IntegersArgument>>(),
+    function<"pattern_size", pattern_size, "The positions of a pattern's index: 8! * 3^7, or 12!/(12-k)! * 2^k.",
+             Param<"pattern", PatternArgument, Pass::Optional, "'corners'">>(),
+    function<"next_level", next_level,
+             "The next level of a breadth-first search over a pattern's index, as a bitmap: the positions not seen "
+             "with a child in the frontier.",
+             Param<"frontier", BitmapArgument>, Param<"seen", BitmapArgument>,
+             Param<"pattern", PatternArgument, Pass::Optional, "'corners'">,
+             Param<"begin", CountArgument, Pass::KeywordOnly, "0">, Param<"end", EndArgument, Pass::KeywordOnly, "None">,
+             Param<"backward", FlagArgument, Pass::KeywordOnly, "False">, Out, Threads>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -21,10 +21,12 @@ from numpy.typing import ArrayLike, NDArray
 
 __all__ = [
     "MOVES", "COLORS", "solved", "apply", "step", "children", "scramble", "corner_index", "corner_words",
-    "edge_index", "edge_words", "facelets", "is_solved", "inverse", "move_codes", "move_text",
+    "edge_index", "edge_words", "facelets", "is_solved", "inverse", "move_codes", "move_text", "pattern_size",
+    "next_level",
 ]
 
 _Words = Union[NDArray[np.uint64], NDArray[np.int64]]
+_Pattern = Union[str, SupportsIndex, Sequence[SupportsIndex]]
 _Threads = Union[SupportsIndex, None]
 
 MOVES: tuple[str, ...]
@@ -104,3 +106,17 @@ def move_codes(text: str) -> NDArray[np.int8]:
 
 def move_text(codes: ArrayLike) -> str:
     """A move string of move codes."""
+
+def pattern_size(pattern: _Pattern = "corners") -> int:
+    """The positions of a pattern's index: 8! * 3^7 for "corners", 12!/(12-k)! * 2^k for k edges."""
+
+def next_level(frontier: ArrayLike, seen: ArrayLike, pattern: _Pattern = "corners", *, begin: SupportsIndex = 0,
+               end: Union[SupportsIndex, None] = None, backward: bool = False, out: Union[NDArray[np.uint8], None] = None,
+               threads: _Threads = None) -> NDArray[np.uint8]:
+    """The next level of a breadth-first search over a pattern's index, ORed into ``out``.
+
+    Bitmaps hold a bit a position, bit i in bit i % 8 of byte i // 8 (``numpy.packbits`` with
+    ``bitorder="little"``). Forward, the children of the frontier's positions in [begin, end) that are
+    not seen; backward, the positions in [begin, end) not seen with a child in the frontier (the same
+    set, cheaper once the frontier outgrows what is left).
+    """
