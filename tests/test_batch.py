@@ -220,8 +220,8 @@ def bits_of(indexes, size):
 
 def search_levels(pattern, backward_from=None, depth=None, **options):
     """The levels of a breadth-first search by next_level, as bitmaps; backward from a level on."""
-    size = tb.pattern_size(pattern)
-    frontier = bits_of([0], size)
+    frontier = np.zeros(-(-tb.pattern_size(pattern) // 8), np.uint8)
+    frontier[0] = 1
     seen, levels = frontier.copy(), [frontier]
     while levels[-1].any() and (depth is None or len(levels) <= depth):
         backward = backward_from is not None and len(levels) >= backward_from
@@ -229,6 +229,12 @@ def search_levels(pattern, backward_from=None, depth=None, **options):
         seen |= new
         levels.append(new)
     return [level for level in levels if level.any()]
+
+
+def positions_of(bitmap):
+    nonzero = np.flatnonzero(bitmap)
+    rows, columns = np.nonzero(np.unpackbits(bitmap[nonzero][:, None], axis=1, bitorder="little"))
+    return nonzero[rows] * 8 + columns
 
 
 def counts_of(levels):
@@ -244,6 +250,19 @@ class TestSearch:
         children = tb.corner_index(tb.children(first).ravel())
         expected = np.setdiff1d(children, np.flatnonzero(np.unpackbits(levels[0] | levels[1], bitorder="little")))
         assert np.array_equal(np.flatnonzero(np.unpackbits(levels[2], bitorder="little")), expected)
+
+    # Blocks of flips narrower than a word, a word, and two words; pieces in an order of their own.
+    @pytest.mark.parametrize("pattern", [2, (5, 2, 9), 6, (11, 0, 3, 8, 6, 1, 10)])
+    def test_each_level_of_edges_is_the_children_of_the_last_by_words(self, pattern):
+        levels = search_levels(pattern, depth=3)
+        seen = np.zeros(0, np.int64)
+        for parents, level in zip(levels, levels[1:]):
+            positions = positions_of(parents)
+            seen = np.union1d(seen, positions)
+            states = tb.solved(positions.size)
+            states[:, 1] = tb.edge_words(positions, pattern)
+            children = tb.edge_index(tb.children(states).reshape(-1, 2), pattern)
+            assert np.array_equal(positions_of(level), np.setdiff1d(children, seen))
 
     def test_forward_and_backward_levels_agree_and_cover_the_pattern(self):
         forward = search_levels(3)

@@ -7,7 +7,9 @@
 // once the frontier is larger than what is left.
 #include <atomic>
 #include <cstring>
+#include <utility>
 
+#include "../cube3x3/edge_blocks.hpp"
 #include "../cube3x3/positions.hpp"
 #include "../cube3x3/token_rows.hpp"
 #include "../engine/engine.hpp"
@@ -19,29 +21,62 @@ namespace turnwheel::batch {
 namespace {
 
 // A bitmap of the index space: bit i in bit i % 8 of byte i / 8, as
-// numpy.packbits(..., bitorder="little") lays out an array of bools.
+// numpy.packbits(..., bitorder="little") lays out an array of bools. Seen
+// as words, word w holds positions 64w to 64w + 63 in bits 0 to 63, on
+// either byte order; its last word may be short.
 class Bits {
   public:
-    explicit Bits(std::uint8_t* bytes) : bytes_(bytes) {}
+    Bits(std::uint8_t* bytes, std::uint64_t size)
+        : bytes_(bytes), count_((size + 7) / 8), aligned_(reinterpret_cast<std::uintptr_t>(bytes) % 8 == 0) {}
 
     bool test(std::uint64_t i) const { return (bytes_[i >> 3] >> (i & 7) & 1) != 0; }
     // Threads may set bits of one byte at once.
     void set(std::uint64_t i) const {
         std::atomic_ref<std::uint8_t>(bytes_[i >> 3]).fetch_or(std::uint8_t(1u << (i & 7)), std::memory_order_relaxed);
     }
-    // The 64 bits from position `at` (a multiple of 64), as one word.
-    std::uint64_t word(std::uint64_t at, std::uint64_t size) const {
+
+    // Word w of a bitmap that no thread writes.
+    std::uint64_t word(std::uint64_t w) const {
         std::uint64_t value = 0;
-        const std::uint64_t bytes = (size + 7) / 8, first = at / 8;
-        std::memcpy(&value, bytes_ + first, bytes - first < 8 ? bytes - first : 8);
-#if PY_BIG_ENDIAN
-        value = __builtin_bswap64(value);  // byte k of the bitmap is bits 8k to 8k + 7
-#endif
+        std::memcpy(&value, bytes_ + 8 * w, whole(w) ? 8 : count_ - 8 * w);
+        return ordered(value);
+    }
+    // Word w of the bitmap the threads write.
+    std::uint64_t shared_word(std::uint64_t w) const {
+        if (aligned_ && whole(w))
+            return ordered(std::atomic_ref<std::uint64_t>(at(w)).load(std::memory_order_relaxed));
+        std::uint64_t value = 0;
+        for (std::uint64_t k = 8 * w; k < 8 * w + 8 && k < count_; ++k)
+            value |= std::uint64_t{std::atomic_ref<std::uint8_t>(bytes_[k]).load(std::memory_order_relaxed)}
+                     << 8 * (k - 8 * w);
         return value;
+    }
+    // ORs bits into word w, atomically, as other threads may set bits of it too.
+    void set_word(std::uint64_t w, std::uint64_t bits) const {
+        if (aligned_ && whole(w)) {
+            std::atomic_ref<std::uint64_t>(at(w)).fetch_or(ordered(bits), std::memory_order_relaxed);
+            return;
+        }
+        for (std::uint64_t k = 8 * w; k < 8 * w + 8 && k < count_; ++k)
+            if (const auto byte = std::uint8_t(bits >> 8 * (k - 8 * w)); byte != 0)
+                std::atomic_ref<std::uint8_t>(bytes_[k]).fetch_or(byte, std::memory_order_relaxed);
     }
 
   private:
+    bool whole(std::uint64_t w) const { return 8 * w + 8 <= count_; }
+    std::uint64_t& at(std::uint64_t w) const { return *reinterpret_cast<std::uint64_t*>(bytes_ + 8 * w); }
+    // A word as loaded from memory, bits in position order, and back.
+    static std::uint64_t ordered(std::uint64_t value) {
+#if PY_BIG_ENDIAN
+        return __builtin_bswap64(value);
+#else
+        return value;
+#endif
+    }
+
     std::uint8_t* bytes_;
+    std::uint64_t count_;
+    bool aligned_;
 };
 
 // What a level's step reads and writes, and how.
@@ -109,7 +144,7 @@ void step_range(const Level& level, const Expansion& expansion, std::uint64_t fr
     };
     const Bits& read = level.backward ? level.seen : level.frontier;
     for (std::uint64_t at = from & ~std::uint64_t{63}; at < to; at += 64) {
-        std::uint64_t bits = read.word(at, level.size);
+        std::uint64_t bits = read.word(at / 64);
         if (level.backward) bits = ~bits;
         // Only the positions in [from, to).
         if (at < from) bits &= ~std::uint64_t{0} << (from - at);
@@ -122,6 +157,80 @@ void step_range(const Level& level, const Expansion& expansion, std::uint64_t fr
     if (count > 0) flush();
 }
 
+
+// A block of a pattern of edges in a bitmap: the 2^k positions from `at`, a
+// multiple of 2^k.
+template <unsigned K>
+using Block = cube3x3::FlipBlock<K>;
+
+template <unsigned K>
+Block<K> block_at(const Bits& bits, std::uint64_t at, bool shared = false) {
+    Block<K> block;
+    const auto word = [&](std::uint64_t w) { return shared ? bits.shared_word(w) : bits.word(w); };
+    if constexpr (K < 6)
+        block.words[0] = word(at / 64) >> (at % 64) & Block<K>::kLowBits;
+    else
+        for (unsigned w = 0; w < Block<K>::kWords; ++w) block.words[w] = word(at / 64 + w);
+    return block;
+}
+
+template <unsigned K>
+void set_block(const Bits& bits, std::uint64_t at, const Block<K>& block) {
+    if constexpr (K < 6)
+        bits.set_word(at / 64, block.words[0] << (at % 64));
+    else
+        for (unsigned w = 0; w < Block<K>::kWords; ++w)
+            if (block.words[w] != 0) bits.set_word(at / 64 + w, block.words[w]);
+}
+
+// The positions of the block from `at` that lie in [from, to).
+template <unsigned K>
+Block<K> in_range(std::uint64_t at, std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t low = from > at ? from - at : 0, high = to - at < Block<K>::kBits ? to - at : Block<K>::kBits;
+    Block<K> block;
+    for (unsigned w = 0; w < Block<K>::kWords; ++w) {
+        const std::uint64_t first = 64 * w, lo = low > first ? low - first : 0, hi = high - first;
+        if (high <= first || lo >= 64) continue;
+        const std::uint64_t below_hi = hi >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << hi) - 1;
+        block.words[w] = below_hi & ~((std::uint64_t{1} << lo) - 1);
+    }
+    return block;
+}
+
+// The step of a pattern of k edges over positions [from, to), a rank's block
+// at a time: backward, the block's unseen positions with a child in the
+// frontier, found by the 18 moves' images of the block in turn until every
+// one is; forward, the frontier's positions in the block moved by each move
+// to their children's block.
+template <unsigned K>
+void edge_range(const Level& level, std::uint64_t from, std::uint64_t to) {
+    for (std::uint64_t rank = from >> K; rank << K < to; ++rank) {
+        const std::uint64_t at = rank << K;
+        const Block<K> range = in_range<K>(at, from, to);
+        const Block<K> own = level.backward ? ~block_at<K>(level.seen, at) & range : block_at<K>(level.frontier, at) & range;
+        if (!own.any()) continue;
+        const cube3x3::EdgePlaces places = cube3x3::places_at_rank(rank, K);
+        Block<K> found;
+        for (unsigned code = 0; code < kMoves; ++code) {
+            const cube3x3::BlockImage image = cube3x3::block_image(places, K, code);
+            const std::uint64_t there = image.rank << K;
+            if (level.backward) {
+                found |= block_at<K>(level.frontier, there).xor_positions(image.flips);
+                if (found.covers(own)) break;
+            } else {
+                Block<K> children = own.xor_positions(image.flips) & ~block_at<K>(level.seen, there);
+                if (children.any()) children = children & ~block_at<K>(level.out, there, true);
+                if (children.any()) set_block<K>(level.out, there, children);
+            }
+        }
+        if (level.backward && (found = found & own).any()) set_block<K>(level.out, at, found);
+    }
+}
+
+template <unsigned... K>
+void edge_ranges(const Level& level, std::uint64_t from, std::uint64_t to, std::integer_sequence<unsigned, K...>) {
+    ((level.pattern.edges.count == K + 1 ? edge_range<K + 1>(level, from, to) : void()), ...);
+}
 }  // namespace
 
 PyObject* pattern_size(const Call&, const Pattern& pattern) { return PyLong_FromUnsignedLongLong(size_of(pattern)); }
@@ -148,15 +257,27 @@ PyObject* next_level(const Call& call, Bitmap& frontier, Bitmap& seen, const Pat
         if (!result.make(shape, Element::U8)) return nullptr;
         std::memset(result.data, 0, bytes);
     }
-    const Level level{pattern, Bits(const_cast<std::uint8_t*>(frontier.array.as<std::uint8_t>())),
-                      Bits(const_cast<std::uint8_t*>(seen.array.as<std::uint8_t>())), Bits(result.as<std::uint8_t>()),
-                      size, backward};
-    const Expansion expansion(pattern);
-    // Threads take runs of 64 positions, each a word of the bitmaps.
-    const std::uint64_t blocks = (end - begin + 63) / 64;
-    Py_BEGIN_ALLOW_THREADS parallel_for(blocks, threads_for(end - begin, threads), [&](std::size_t b, std::size_t e) {
-        step_range(level, expansion, begin + 64 * b, 64 * e < end - begin ? begin + 64 * e : end);
-    });
+    const Level level{pattern, Bits(const_cast<std::uint8_t*>(frontier.array.as<std::uint8_t>()), size),
+                      Bits(const_cast<std::uint8_t*>(seen.array.as<std::uint8_t>()), size),
+                      Bits(result.as<std::uint8_t>(), size), size, backward};
+    Py_BEGIN_ALLOW_THREADS
+    if (end == begin) {
+    } else if (pattern.corners) {
+        const Expansion expansion(pattern);
+        // Threads take runs of 64 positions, each a word of the bitmaps.
+        parallel_for((end - begin + 63) / 64, threads_for(end - begin, threads), [&](std::size_t b, std::size_t e) {
+            step_range(level, expansion, begin + 64 * b, 64 * e < end - begin ? begin + 64 * e : end);
+        });
+    } else {
+        // Threads take runs of ranks, each a block of the bitmaps.
+        const unsigned k = pattern.edges.count;
+        const std::uint64_t first = begin >> k, ranks = ((end - 1) >> k) - first + 1;
+        parallel_for(ranks, threads_for(end - begin, threads), [&](std::size_t b, std::size_t e) {
+            const std::uint64_t from = (first + b) << k, to = (first + e) << k;
+            edge_ranges(level, from > begin ? from : begin, to < end ? to : end,
+                        std::make_integer_sequence<unsigned, cube3x3::kEdgeSlots>{});
+        });
+    }
     Py_END_ALLOW_THREADS
     return result.finish();
 }

@@ -12,6 +12,7 @@
 #include "cube2x2/moves.hpp"
 #include "cube2x2/render.hpp"
 #include "cube3x3/binary.hpp"
+#include "cube3x3/edge_blocks.hpp"
 #include "cube3x3/moves.hpp"
 #include "cube3x3/notation.hpp"
 #include "cube3x3/render.hpp"
@@ -127,12 +128,6 @@ static void check_turn_pair() {
         for (int k = 0; k < 4; ++k) whole_turn<M>(s);
         CHECK(s.corners == c && s.edges == e);
     }
-}
-
-static unsigned twist_sum(std::uint64_t corners) {
-    unsigned sum = 0;
-    for (unsigned s = 0; s < 8; ++s) sum += unsigned(field(corners, s) >> 3);
-    return sum;
 }
 
 static unsigned flip_count(std::uint64_t edges) {
@@ -487,6 +482,33 @@ static void check_batches() {
     }
 }
 
+// A move takes the block of a rank of a pattern of edges to one block, its
+// flips XORed by one mask: checked against the index of the turned words.
+template <unsigned K>
+static void check_edge_block() {
+    constexpr cube3x3::EdgePattern pattern = cube3x3::first_edges(K);
+    bool images = true, moved_bits = true;
+    for (int k = 0; k < 200; ++k) {
+        const std::uint64_t index = next_random() % cube3x3::edge_positions(K), rank = index >> K;
+        const unsigned flips = unsigned(index & ((1u << K) - 1));
+        const cube3x3::EdgePlaces places = cube3x3::places_at_rank(rank, K);
+        const std::uint64_t edges = cube3x3::edges_at_index(index, pattern);
+        for (unsigned code = 0; code < cube3x3::kMoveCodes; ++code) {
+            const cube3x3::BlockImage image = cube3x3::block_image(places, K, code);
+            const State turned = cube3x3::pack(cube3x3::apply_row(cube3x3::kCodeRows[code], cube3x3::unpack({kSolvedCorners, edges})),
+                                               {kSolvedCorners, edges});
+            images &= cube3x3::edge_index(turned.edges, pattern) == (image.rank << K | (flips ^ image.flips));
+        }
+        cube3x3::FlipBlock<K> block;
+        for (auto& word : block.words) word = next_random() & cube3x3::FlipBlock<K>::kLowBits;
+        const unsigned mask = unsigned(next_random() % (1u << K));
+        const auto moved = block.xor_positions(mask);
+        for (unsigned f = 0; f < (1u << K); ++f)
+            moved_bits &= (moved.words[f / 64] >> f % 64 & 1) == (block.words[(f ^ mask) / 64] >> (f ^ mask) % 64 & 1);
+    }
+    CHECK(images && moved_bits);
+}
+
 static void check_rendering() {
     CHECK(binary_digits(kSolvedCorners).view() ==
           "0000000000000000000000000011100110001010010000011000100000100000");
@@ -535,6 +557,10 @@ int main() {
     check_notation();
     check_engines();
     check_batches();
+    check_edge_block<1>();
+    check_edge_block<5>();
+    check_edge_block<7>();
+    check_edge_block<8>();
     check_rendering();
     // The version the module would run on this processor.
     for (const engine::Isa isa : engine::kIsas)
