@@ -32,7 +32,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== sanitizers: $("$work/venv/bin/python" --version), ASan runtime $runtime"
 for module in turnwheel turnwheel_batch; do
     so=$("$work/venv/bin/python" -c "import $module; print($module.__file__)")
-    if ! nm -D "$so" | grep -q __asan_report; then echo "$module is not instrumented" >&2; exit 1; fi
+    # grep reads all of nm's output: with -q it would stop at the first match
+    # and, under pipefail, nm's broken pipe would fail the test
+    if ! nm -D "$so" | grep -c __asan_report >/dev/null; then echo "$module is not instrumented" >&2; exit 1; fi
 done
 export TURNWHEEL_REQUIRE_BATCH=1 OPENBLAS_NUM_THREADS=1
 "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$@" 2>&1 | tail -n 40

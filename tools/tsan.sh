@@ -22,7 +22,7 @@ PATH="$(dirname "$tools_python"):$PATH" cmake -S . -B "$work/build" -G Ninja -DP
     && PATH="$(dirname "$tools_python"):$PATH" cmake --build "$work/build" >> "$work/build.log" 2>&1 \
     || { tail -n 40 "$work/build.log"; exit 1; }
 for so in "$work"/build/turnwheel*.so; do
-    nm -D "$so" | grep -q __tsan_ || { echo "$so is not instrumented" >&2; exit 1; }
+    nm -D "$so" | grep -c __tsan_ >/dev/null || { echo "$so is not instrumented" >&2; exit 1; }
 done
 
 # The test tools, and NumPy: installed by the uninstrumented 3.13t, beside
