@@ -35,6 +35,9 @@ class Bits {
         std::atomic_ref<std::uint8_t>(bytes_[i >> 3]).fetch_or(std::uint8_t(1u << (i & 7)), std::memory_order_relaxed);
     }
 
+    // Asks for the memory of position i, to be read soon.
+    void prefetch(std::uint64_t i) const { __builtin_prefetch(bytes_ + (i >> 3)); }
+
     // Word w of a bitmap that no thread writes.
     std::uint64_t word(std::uint64_t w) const {
         std::uint64_t value = 0;
@@ -198,33 +201,68 @@ Block<K> in_range(std::uint64_t at, std::uint64_t from, std::uint64_t to) {
 }
 
 // The step of a pattern of k edges over positions [from, to), a rank's block
-// at a time: backward, the block's unseen positions with a child in the
+// at a time. Backward: the block's unseen positions with a child in the
 // frontier, found by the 18 moves' images of the block in turn until every
-// one is; forward, the frontier's positions in the block moved by each move
-// to their children's block.
+// one is (mostly by the first few).
 template <unsigned K>
-void edge_range(const Level& level, std::uint64_t from, std::uint64_t to) {
+void edge_range_backward(const Level& level, std::uint64_t from, std::uint64_t to) {
     for (std::uint64_t rank = from >> K; rank << K < to; ++rank) {
         const std::uint64_t at = rank << K;
-        const Block<K> range = in_range<K>(at, from, to);
-        const Block<K> own = level.backward ? ~block_at<K>(level.seen, at) & range : block_at<K>(level.frontier, at) & range;
+        const Block<K> own = ~block_at<K>(level.seen, at) & in_range<K>(at, from, to);
         if (!own.any()) continue;
         const cube3x3::EdgePlaces places = cube3x3::places_at_rank(rank, K);
         Block<K> found;
-        for (unsigned code = 0; code < kMoves; ++code) {
+        for (unsigned code = 0; code < kMoves && !found.covers(own); ++code) {
             const cube3x3::BlockImage image = cube3x3::block_image(places, K, code);
-            const std::uint64_t there = image.rank << K;
-            if (level.backward) {
-                found |= block_at<K>(level.frontier, there).xor_positions(image.flips);
-                if (found.covers(own)) break;
-            } else {
-                Block<K> children = own.xor_positions(image.flips) & ~block_at<K>(level.seen, there);
-                if (children.any()) children = children & ~block_at<K>(level.out, there, true);
-                if (children.any()) set_block<K>(level.out, there, children);
-            }
+            found |= block_at<K>(level.frontier, image.rank << K).xor_positions(image.flips);
         }
-        if (level.backward && (found = found & own).any()) set_block<K>(level.out, at, found);
+        if ((found = found & own).any()) set_block<K>(level.out, at, found);
     }
+}
+
+// A block of the frontier and its 18 images.
+template <unsigned K>
+struct Images {
+    Block<K> own;
+    cube3x3::BlockImage of[kMoves];
+};
+
+// Forward: the frontier's positions in the block moved by each move to
+// their children's block. The images land all over the bitmaps, so a
+// block's are worked out, and their memory asked for, a block ahead of
+// their use: the waits for memory overlap instead of following each other.
+template <unsigned K>
+void edge_range_forward(const Level& level, std::uint64_t from, std::uint64_t to) {
+    const auto step = [&level](const Images<K>& images) {
+        for (const cube3x3::BlockImage& image : images.of) {
+            const std::uint64_t there = image.rank << K;
+            Block<K> children = images.own.xor_positions(image.flips) & ~block_at<K>(level.seen, there);
+            if (children.any()) children = children & ~block_at<K>(level.out, there, true);
+            if (children.any()) set_block<K>(level.out, there, children);
+        }
+    };
+    Images<K> blocks[2];
+    unsigned taken = 0;  // blocks[taken & 1] is the last one taken
+    for (std::uint64_t rank = from >> K; rank << K < to; ++rank) {
+        const std::uint64_t at = rank << K;
+        const Block<K> own = block_at<K>(level.frontier, at) & in_range<K>(at, from, to);
+        if (!own.any()) continue;
+        Images<K>& next = blocks[++taken & 1];
+        next.own = own;
+        const cube3x3::EdgePlaces places = cube3x3::places_at_rank(rank, K);
+        for (unsigned code = 0; code < kMoves; ++code) {
+            next.of[code] = cube3x3::block_image(places, K, code);
+            level.seen.prefetch(next.of[code].rank << K);
+            level.out.prefetch(next.of[code].rank << K);
+        }
+        if (taken > 1) step(blocks[(taken - 1) & 1]);
+    }
+    if (taken > 0) step(blocks[taken & 1]);
+}
+
+template <unsigned K>
+void edge_range(const Level& level, std::uint64_t from, std::uint64_t to) {
+    level.backward ? edge_range_backward<K>(level, from, to) : edge_range_forward<K>(level, from, to);
 }
 
 template <unsigned... K>
