@@ -15,9 +15,9 @@ echo "== stubtest"
 echo "== mypy --strict examples"
 examples=(examples/*.py)
 if ! "$python" -c 'import numpy, distributed, rich' >/dev/null 2>&1; then
-    # The corner database example needs the cluster extra to be checked.
-    echo "   without the cluster extra: the corner database example is left out"
-    examples=($(printf '%s\n' examples/*.py | grep -v -E '/corner(db|_database)\.py$'))
+    # The pattern database example needs the cluster extra to be checked.
+    echo "   without the cluster extra: the pattern database example is left out"
+    examples=($(printf '%s\n' examples/*.py | grep -v -E '/pattern(db|_database)\.py$'))
 fi
 "$python" -m mypy --strict --no-incremental --cache-dir "$work/mypy" "${examples[@]}"
 
