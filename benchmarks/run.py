@@ -340,10 +340,6 @@ def census_seconds(threads: int, scale: float) -> float:
     return float(out.split(" positions in ")[1].split()[0])
 
 
-def census_seconds_of(rows: list[Row]) -> float | None:
-    return float(rows[0].value.split()[0]) if rows else None
-
-
 def census_rows(scale: float) -> list[Row]:
     """The census example: a search in Python that makes a cube and a move string per position."""
     if not (HERE.parent / "examples" / "census.py").exists():
@@ -357,28 +353,32 @@ def census_rows(scale: float) -> list[Row]:
     return rows
 
 
-def corner_database_seconds(where: list[str], scale: float) -> float:
-    depth = [] if scale >= 1 else ["--depth", "7"]
+def pattern_database_seconds(*options: str) -> float:
     with tempfile.TemporaryDirectory() as out:
-        text = subprocess.run([sys.executable, str(HERE.parent / "examples" / "corner_database.py"), "--quiet",
-                               "--moves", "URF", "--out", f"{out}/db", *where, *depth],
-                              capture_output=True, text=True, check=True).stdout
+        text = subprocess.run([sys.executable, str(HERE.parent / "examples" / "pattern_database.py"), "--quiet",
+                               "--out", out, *options], capture_output=True, text=True, check=True).stdout
     return float(text.split("\ntime ")[1].split()[0])
 
 
-def corner_database_rows(scale: float, census_one: float | None) -> list[Row]:
-    """The corner database example on the census's moves: one plain process, then a cluster of two workers."""
+def pattern_database_rows(scale: float) -> list[Row]:
+    """The pattern database example: the corners in one process and on a cluster of two, the 7 edges on
+    clusters of two and one. A quick run only checks that the command runs, both ways."""
     try:
         import distributed, numpy, rich  # noqa: F401
     except ImportError:
-        return [Row("corner_database.py --moves URF", "cluster extra not installed", "-", None)]
-    name = "corner_database.py --moves URF" + ("" if scale >= 1 else " --depth 7")
-    plain = corner_database_seconds(["--no-cluster"], scale)
-    rows = [Row(f"{name}: one plain process", f"{plain:.1f} s", "-", None)]
-    if census_one:
-        rows.append(Row(f"census.py one thread / {name} in one process", f"{census_one / plain:.1f}x", "-", None))
-    two = corner_database_seconds(["--workers", "2"], scale)
-    rows.append(at_most(f"{name}: 2 workers / one plain process", two / plain, 1.5, "x"))
+        return [Row("pattern_database.py", "cluster extra not installed", "-", None)]
+    if scale < 1:
+        return [Row(f"pattern_database.py --depth 7 {' '.join(where)}",
+                    f"{pattern_database_seconds('--depth', '7', *where):.1f} s", "-", None)
+                for where in (["--no-cluster", "--workers", "1"], ["--workers", "2"])]
+    rows = [at_most("pattern_database.py: corners, --no-cluster, one thread",
+                    pattern_database_seconds("--no-cluster", "--workers", "1"), 30, " s"),
+            at_most("pattern_database.py: corners, 2 workers (cluster start included)",
+                    pattern_database_seconds("--workers", "2"), 25, " s")]
+    two = pattern_database_seconds("--pattern", "edges:7", "--workers", "2")
+    one = pattern_database_seconds("--pattern", "edges:7", "--workers", "1")
+    rows.append(at_most("pattern_database.py: 7 edges, 2 workers", two, 300, " s"))
+    rows.append(at_least("pattern_database.py: 7 edges, 2 workers against 1", one / two, 1.7, "x"))
     return rows
 
 
@@ -422,9 +422,8 @@ def main() -> int:
     rows += memory_rows()
     if free_threaded():
         rows += threads_rows(scale, 5 if scale >= 1 else 1)
-    census = census_rows(scale)
-    rows += census
-    rows += corner_database_rows(scale, census_seconds_of(census))
+    rows += census_rows(scale)
+    rows += pattern_database_rows(scale)
     rows += batch_rows(scale, max(3, rounds // 2))
     print_table(rows)
     missed = [r.figure for r in rows if r.ok is False]
