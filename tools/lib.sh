@@ -8,18 +8,23 @@ project=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # zig's builds of each target's C library, kept with the rest.
 export ZIG_GLOBAL_CACHE_DIR=${ZIG_GLOBAL_CACHE_DIR:-$chroots/zig-cache}
 
+# tools/arches.txt for awk: its columns are named by the comment line just
+# above its first row (tools/driver/table.py reads it the same way).
+arches_awk='
+    /^#/ { last = $0; next }
+    NF && !named { n = split(substr(last, 2), names); for (i = 1; i <= n; i++) column[names[i]] = i; named = 1 }'
+
 # arch_field ZIG_ARCH FIELD: a fact of an architecture from tools/arches.txt
 # (FIELD: debian, qemu, alpine, musl, ...).
 arch_field() {
-    awk -v arch="$1" -v field="$2" '
-        /^# zig / { for (i = 2; i <= NF; i++) column[$i] = i - 1 }
-        !/^#/ && $1 == arch { print $column[field]; found = 1 }
+    awk -v arch="$1" -v field="$2" "$arches_awk"'
+        NF && $column["zig"] == arch { print $column[field]; found = 1 }
         END { exit !found }' "$project/tools/arches.txt"
 }
 
 # Every architecture's Debian name, from tools/arches.txt.
 debian_arches() {
-    awk '!/^#/ && NF { print $3 }' "$project/tools/arches.txt"
+    awk "$arches_awk"' NF { print $column["debian"] }' "$project/tools/arches.txt"
 }
 
 # host_tools [QEMU...]: Debian's packages for the host: qemu for other
@@ -177,11 +182,4 @@ chroot_exec() {
     env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
         PIP_CERT="$cert" SSL_CERT_FILE="$cert" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_DEFAULT_TIMEOUT=180 \
         PIP_NO_CACHE_DIR=1 "${extra[@]}" chroot "$root" "$@"
-}
-
-# in_chroot ROOT COMMAND: runs COMMAND with bash in ROOT.
-in_chroot() {
-    local root=$1
-    shift
-    chroot_exec "$root" /bin/bash -c "$*"
 }

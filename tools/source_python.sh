@@ -148,7 +148,7 @@ SITE
 # 3.9 pyenv's; for 3.13 the same source built for this machine (the tools
 # run the new standard library, which pyenv's older 3.13 cannot).
 if [ "$minor" = 3.9 ]; then
-    build_python="$(pyenv prefix "$(pyenv versions --bare | grep -E '^3\.9(\.[0-9]+)?$' | sort -V | tail -n1)")/bin/python3.9"
+    build_python=$("$(dirname "$0")/pyenv_python.sh" 3.9)
 else
     build_python="$("$(dirname "$0")/source_python.sh" "${minor}t" host)/bin/python${minor}t"
 fi
