@@ -38,6 +38,10 @@ from __future__ import annotations
 
 import argparse
 import hashlib
+import os
+import shlex
+import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -75,6 +79,40 @@ def schedule(runner: Runner, ws: Workspace, rows: list[table.Row], build_only: b
             if interpreter.runnable and not build_only:
                 runner.add(suites.check_job(interpreter))
     return suites
+
+
+def descendants(pid: int) -> list[int]:
+    """The processes below `pid`, from /proc."""
+    parents: dict[int, list[int]] = {}
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        parents.setdefault(int(fields[1]), []).append(int(stat.parent.name))
+    found, queue = [], [pid]
+    while queue:
+        for child in parents.get(queue.pop(), []):
+            found.append(child)
+            queue.append(child)
+    return found
+
+
+def unmount_roots() -> None:
+    """Whatever is mounted in the cache folder: a chroot's proc and dev while its jobs run. Left mounted, the
+    host's /dev is inside the cache folder, where a plain rm -rf of the folder would delete its devices."""
+    subprocess.run(["bash", "-c", lib(f"unmount_below {shlex.quote(str(CACHE))}")], check=False)
+
+
+def stop(signum: int, _frame: object) -> None:
+    """Stopped from outside (CI's end, ^C): the jobs' programs stopped and the roots unmounted, then out."""
+    for pid in descendants(os.getpid()):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    unmount_roots()
+    os._exit(128 + signum)
 
 
 def main() -> int:
@@ -117,6 +155,10 @@ def main() -> int:
                 print(f"{job.name:40} needs {', '.join(job.needs) or '-'}")
             return 0
         start, started = time.monotonic(), time.time()
+        # One run at a time owns the cache folder: what a killed run left mounted there goes first.
+        unmount_roots()
+        for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(signum, stop)
         build.stage_sources()
         try:
             ok = runner.run()
