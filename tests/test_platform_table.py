@@ -115,12 +115,14 @@ class TestRunner:
         order = []
         jobs = [self.job(driver, "late", order, rank=5), self.job(driver, "wheel", order, ["tools", "root"], rank=1),
                 self.job(driver, "root", order, ["tools"], rank=0), self.job(driver, "tools", order, rank=3),
-                self.job(driver, "suite", order, ["wheel"], rank=0)]
+                self.job(driver, "suite", order, ["wheel"], rank=0),
+                self.job(driver, "z first", order, rank=9), self.job(driver, "a second", order, rank=9)]
         runner, ok, lines = self.run(driver, tmp_path, jobs)
         assert ok and runner.failed == []
-        assert order == ["tools", "root", "wheel", "suite", "late"]
+        # Of equal ranks, the job added first: not the name's order.
+        assert order == ["tools", "root", "wheel", "suite", "late", "z first", "a second"]
         assert (tmp_path / "logs" / "suite.log").read_text() == "suite at work\n"
-        assert sum(line.startswith("-- done") for line in lines) == 5
+        assert sum(line.startswith("-- done") for line in lines) == 7
 
     def test_a_failure_skips_what_depends_on_it_and_nothing_else(self, driver, tmp_path):
         order = []

@@ -92,6 +92,15 @@ if [[ "$target" == host* ]]; then
     exit 0
 fi
 
+# A cross build runs its own tools with a CPython of the same version: for
+# 3.9 pyenv's; for 3.13 the same source built for this machine (the tools
+# run the new standard library, which pyenv's older 3.13 cannot). Found
+# before the cross compiler is set up: the host's build must not see it.
+if [ "$minor" = 3.9 ]; then
+    build_python=$("$(dirname "$0")/pyenv_python.sh" 3.9)
+else
+    build_python="$("$(dirname "$0")/source_python.sh" "${minor}t" host)/bin/python${minor}t"
+fi
 step "compiler"
 zig=$(zig_binary)
 mkdir -p "$work/bin"
@@ -144,14 +153,6 @@ ac_cv_buggy_getaddrinfo=no
 ac_cv_func_preadv2=no
 ac_cv_func_pwritev2=no
 SITE
-# A cross build runs its own tools with a CPython of the same version: for
-# 3.9 pyenv's; for 3.13 the same source built for this machine (the tools
-# run the new standard library, which pyenv's older 3.13 cannot).
-if [ "$minor" = 3.9 ]; then
-    build_python=$("$(dirname "$0")/pyenv_python.sh" 3.9)
-else
-    build_python="$("$(dirname "$0")/source_python.sh" "${minor}t" host)/bin/python${minor}t"
-fi
 (cd "$work/python" && PATH="$(dirname "$build_python"):$PATH" CONFIG_SITE="$work/config.site" \
     READELF="$(command -v readelf)" CPPFLAGS="-I$work/deps/include" LDFLAGS="-L$work/deps/lib" \
     ./configure --build=x86_64-pc-linux-gnu --host="$target" --prefix=/usr/local --with-build-python="$build_python" \

@@ -1,6 +1,7 @@
 """Jobs run after what they need, a few side by side, each writing a log of its own. A job whose need
 failed (or does not exist) is skipped and counts as failed; among the jobs ready to start, the lowest
-rank starts first, which gives the heads of the longest chains to the first free slots."""
+rank starts first (and of equal ranks the one added first), which gives the heads of the longest chains
+to the first free slots."""
 
 from __future__ import annotations
 
@@ -69,13 +70,16 @@ class Runner:
             self.report(f"-- cannot start: the jobs {' -> '.join(error.args[1])} need each other")
             self.failed = sorted(self.jobs)
             return False
-        ready: list[tuple[int, str]] = []
+        ready: list[tuple[int, int, str]] = []
         running: dict[Future[bool], str] = {}
         missing: set[str] = set()  # needed, and no job of that name
 
+        order = {name: place for place, name in enumerate(self.jobs)}  # ties go to the job added first
+
         def push_ready() -> None:
             for name in sorter.get_ready():
-                heapq.heappush(ready, (self.jobs[name].rank if name in self.jobs else 0, name))
+                job = self.jobs.get(name)
+                heapq.heappush(ready, (job.rank if job else 0, order.get(name, len(order)), name))
 
         def finish(name: str) -> None:
             sorter.done(name)
@@ -85,7 +89,7 @@ class Runner:
         with ThreadPoolExecutor(self.slots) as pool:
             while ready or running:
                 while ready and len(running) < self.slots:
-                    _, name = heapq.heappop(ready)
+                    _, _, name = heapq.heappop(ready)
                     if name not in self.jobs:
                         self.report(f"-- no job {name}, which others need")
                         missing.add(name)
