@@ -28,7 +28,9 @@ done
 # The test tools, and NumPy: installed by the uninstrumented 3.13t, beside
 # the module, so that pip itself does not run under the sanitizer. NumPy is
 # not instrumented (what it does is not checked), the batch module is.
-"$ft_root/bin/python3.13t" -m pip install -q --target "$work/site" $(python3 -c '
+# A binary wheel where there is one: an index may offer a newer NumPy as
+# source alone, ten minutes of compiling on a cold run.
+"$ft_root/bin/python3.13t" -m pip install -q --prefer-binary --target "$work/site" $(python3 -c '
 import tomllib; print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["test"])')
 
 echo "== the threads tests under ThreadSanitizer"
