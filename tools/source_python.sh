@@ -16,7 +16,7 @@
 #                     arm-linux-musleabihf): cross-built with zig into a small
 #                     root that a chroot enters (under qemu for another
 #                     processor): the interpreter in /usr/local, musl's loader
-#                     from Debian's musl package for that processor where
+#                     from trixie's musl package (1.2.5) for that processor where
 #                     the interpreter looks for it, and the C library under
 #                     the name musl systems (Alpine) give it, which is what
 #                     musllinux wheels need. zlib is built static from
@@ -53,7 +53,15 @@ esac
 mkdir -p "$chroots"
 exec {lock}> "$folder.lock"
 flock "$lock"
-[ -e "$folder/.complete" ] && { echo "$folder"; exit 0; }
+# The way a folder is made: one made another way is made again. musllinux
+# wheels may carry libraries with packed relative relocations (DT_RELR, as
+# NumPy's vendored libstdc++ and libgcc have), which musl's loader applies
+# from 1.2.4 on; bookworm's 1.2.3 left them undone and jumped to an offset.
+case "$target" in
+    host*) recipe= ;;
+    *) recipe="2: musl 1.2.5's loader" ;;
+esac
+[ -e "$folder/.complete" ] && [ "$(cat "$folder/.complete")" = "$recipe" ] && { echo "$folder"; exit 0; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -63,7 +71,7 @@ failed() { tail -n 40 "$log" >&2; exit 1; }
 
 step "sources"
 lines=("deb-src MIRROR ${source_package#*/} main")
-[ -n "${deb_arch:-}" ] && lines+=("deb-src MIRROR bookworm main" "deb [arch=$deb_arch] MIRROR bookworm main")
+[ -n "${deb_arch:-}" ] && lines+=("deb-src MIRROR bookworm main" "deb [arch=$deb_arch] MIRROR trixie main")
 fetch=(source --download-only "$source_package")
 debian_fetch "$work/src" "${lines[@]}" -- "${fetch[@]}" >> "$log" 2>&1 || failed
 if [ -n "${deb_arch:-}" ]; then
@@ -87,7 +95,7 @@ if [[ "$target" == host* ]]; then
     mkdir -p "$folder/share/tsan"
     cp "$work"/python/Tools/tsan/*.txt "$folder/share/tsan/" 2>/dev/null || true
     "$folder/bin/python$version" -c 'import zlib, ssl' >> "$log" 2>&1 || [ "$target" = host-tsan ] || failed
-    touch "$folder/.complete"
+    echo "$recipe" > "$folder/.complete"
     echo "$folder"
     exit 0
 fi
@@ -144,7 +152,7 @@ assert marker in text
 open(path, "w").write(text.replace(marker, marker + "        return\n", 1))
 PY
 fi
-# zig's musl is newer than the loader the root gets: leave out what the
+# zig's musl may be newer than the loader the root gets: leave out what the
 # older one lacks, and answer what configure cannot run to find out.
 cat > "$work/config.site" <<'SITE'
 ac_cv_file__dev_ptmx=no
@@ -169,7 +177,7 @@ step "root"
 dpkg-deb -x "$work"/src/musl_*_"$deb_arch".deb "$work/musl"
 mkdir -p "$folder.partial/lib" "$folder.partial/tmp" "$folder.partial/dev" "$folder.partial/proc" \
     "$folder.partial/etc/ssl/certs"
-cp -L "$work/musl/lib/ld-musl-$musl_arch.so.1" "$folder.partial/lib/"
+cp -L "$work/musl/usr/lib/ld-musl-$musl_arch.so.1" "$folder.partial/lib/"
 ln -sf "ld-musl-$musl_arch.so.1" "$folder.partial/lib/libc.musl-$alpine_arch.so.1"
 chmod 1777 "$folder.partial/tmp"
 # What pip and the suite need must have been built, or the root is no good.
@@ -179,5 +187,5 @@ chroot_exec "$folder.partial" "/usr/local/bin/python$version" -c \
 unmount_below "$folder"
 rm -rf --one-file-system "$folder"
 mv "$folder.partial" "$folder"
-touch "$folder/.complete"
+echo "$recipe" > "$folder/.complete"
 echo "$folder"
